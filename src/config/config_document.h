@@ -1,0 +1,33 @@
+// A mod tool XML file: loaded whole into a pugixml document and written back
+// whole, always with pugixml's default options.
+#pragma once
+
+#include <pugixml.hpp>
+#include <string>
+
+namespace updater {
+
+struct load_result {
+  enum class outcome { loaded, missing, refused };
+  outcome result = outcome::missing;
+  std::string problem;  // why the file must be left alone, when refused
+
+  bool may_write_back() const { return result != outcome::refused; }
+};
+
+// Loads the file into `document`, which is emptied first. `loaded` covers a
+// file that holds no element at all (the document is then empty). `missing`
+// leaves the document empty. `refused` means the file exists but cannot be
+// read or is not well-formed: the caller must not write it back, since the
+// document would lose the file's content.
+load_result load_document(pugi::xml_document& document, const std::string& path);
+
+// The bytes that pugixml's save_file writes with its defaults: declaration,
+// tab indentation, UTF-8 without byte-order mark, line feeds.
+std::string serialize_document(const pugi::xml_document& document);
+
+// Writes the document back, all-or-nothing. Returns an empty string on
+// success, otherwise why the file was left as it was.
+std::string save_document(const pugi::xml_document& document, const std::string& path);
+
+}  // namespace updater

@@ -1,0 +1,37 @@
+// Reading and rewriting the mod tool's XML files.
+//
+// This is the only place where the program writes to disk. A rewrite is
+// all-or-nothing: after replace_file returns, the file holds either its old
+// bytes or the new ones, whole, also when the process dies or the disk fills
+// up half way.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace updater {
+
+struct file_contents {
+  enum class outcome { read, missing, unreadable };
+  outcome result = outcome::missing;
+  std::string bytes;    // the whole file, when read
+  std::string problem;  // why it could not be read, when unreadable
+};
+
+// Reads the whole file in binary mode. A path whose file or folder does not
+// exist is `missing`; a file that exists but cannot be read (no permission, a
+// folder, a read error) is `unreadable`, with the reason in plain words.
+file_contents read_file(const std::string& path);
+
+// Replaces the file's content with `bytes`. Returns an empty string when the
+// new bytes are on disk; otherwise the reason in plain words, and the file is
+// left exactly as it was. A file that does not exist is created; a file that
+// may not be written (read-only, or in a folder where nothing may be
+// created) is refused. The file keeps its permission bits, and a symbolic
+// link stays a link to the rewritten file. No temporary file is left behind.
+std::string replace_file(const std::string& path, std::string_view bytes);
+
+// Plain words for a C library error number, such as "permission denied".
+std::string describe_error(int error_number);
+
+}  // namespace updater

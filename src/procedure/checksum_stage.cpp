@@ -1,0 +1,37 @@
+#include "procedure/checksum_stage.h"
+
+#include <string>
+
+#include "log/game_checksum.h"
+#include "procedure/console.h"
+#include "procedure/recording_stage.h"
+
+namespace updater {
+
+void run_checksum_stage() {
+  print_line("Start Zelbix, close it and hit enter...");
+  pause_console();
+
+  // Both log readers stay open until the run ends.
+  mod_tool_log log;
+  if (!log.log_is_readable()) {
+    print_line(
+        "Could not find Logs (logs/Zelbix.log). Make sure it exists and this file is in the same "
+        "folder as Zelbix.exe.");
+    pause_console();
+    return;
+  }
+
+  const std::string game_checksum = log.find_game_checksum();
+  if (game_checksum.empty()) {
+    print_line("Checksum not found. Terminating...");
+    pause_console();
+    return;
+  }
+  print_line("Checksum: " + game_checksum);
+  print_line("");
+
+  run_recording_stage(game_checksum);
+}
+
+}  // namespace updater

@@ -1,0 +1,115 @@
+// Loading and writing back a mod tool XML file: the bytes that come back,
+// and the files that must be left alone.
+#include "config/config_document.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_folder.h"
+
+namespace {
+
+using test_support::fresh_folder;
+using test_support::read_file;
+using test_support::write_file;
+using updater::load_document;
+using updater::load_result;
+
+constexpr char kDeclaration[] = "<?xml version=\"1.0\"?>\n";
+
+struct round_trip_case {
+  const char* name;
+  std::string before;
+  std::string after;  // the document written back, without the declaration line
+};
+void PrintTo(const round_trip_case& row, std::ostream* out) { *out << row.name; }
+
+const std::vector<round_trip_case> kRoundTrips = {
+    {"bom and crlf go", "\xEF\xBB\xBF<a>\r\n  <b>x</b>\r\n</a>\r\n", "<a>\n\t<b>x</b>\n</a>\n"},
+    {"spaces become tabs", "<a>\n    <b>\n        <c>1</c>\n    </b>\n</a>", "<a>\n\t<b>\n\t\t<c>1</c>\n\t</b>\n</a>\n"},
+    {"comments, declaration and doctype go",
+     "<?xml version=\"1.0\" encoding=\"utf-8\"?><!DOCTYPE a><!-- x --><a><!-- y --><b/></a>",
+     "<a>\n\t<b />\n</a>\n"},
+    {"white space only element is empty", "<a><b>\n  </b></a>", "<a>\n\t<b />\n</a>\n"},
+    {"tab in attribute becomes a space", "<a v=\"x\ty\"/>", "<a v=\"x y\" />\n"},
+    {"crlf in attribute becomes one space", "<a v=\"x\r\ny\"/>", "<a v=\"x y\" />\n"},
+    {"predefined references survive", "<a q=\"&quot;\">&amp;&lt;&gt;</a>", "<a q=\"&quot;\">&amp;&lt;&gt;</a>\n"},
+    {"other references are kept as text", "<a>&nbsp;</a>", "<a>&amp;nbsp;</a>\n"},
+    {"numeric references are decoded", "<a>&#65;&#x42;</a>", "<a>AB</a>\n"},
+    {"text keeps its spaces", "<a> x </a>", "<a> x </a>\n"},
+    {"mixed text and elements", "<a>t<b/>u</a>", "<a>t<b />u</a>\n"},
+    {"cdata stays cdata", "<a><![CDATA[<x>]]></a>", "<a><![CDATA[<x>]]></a>\n"},
+    {"utf-16 becomes utf-8", std::string("\xFF\xFE<\0a\0/\0>\0", 10), "<a />\n"},
+    {"no element at all", "<!-- only a comment -->", ""},
+    {"empty file", "", ""},
+};
+
+class RoundTripTest : public testing::TestWithParam<round_trip_case> {};
+
+TEST_P(RoundTripTest, WrittenBackAsPugixmlDefaults) {
+  const round_trip_case& row = GetParam();
+  const auto path = fresh_folder() / "file.xml";
+  write_file(path, row.before);
+
+  pugi::xml_document document;
+  const load_result loaded = load_document(document, path.string());
+  ASSERT_EQ(loaded.result, load_result::outcome::loaded) << loaded.problem;
+  ASSERT_EQ(updater::save_document(document, path.string()), "");
+  EXPECT_EQ(read_file(path), kDeclaration + row.after);
+
+  // The same bytes that pugixml's own save_file writes.
+  const auto reference = path.parent_path() / "reference.xml";
+  document.save_file(reference.string().c_str());
+  EXPECT_EQ(read_file(path), read_file(reference));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RoundTripTest, testing::ValuesIn(kRoundTrips),
+                         [](const testing::TestParamInfo<round_trip_case>& info) {
+                           std::string name = info.param.name;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+TEST(LoadDocument, MissingFileLoadsEmptyAndIsCreatedAsTheDeclaration) {
+  const auto path = fresh_folder() / "absent.xml";
+  pugi::xml_document document;
+  EXPECT_EQ(load_document(document, path.string()).result, load_result::outcome::missing);
+  EXPECT_EQ(updater::save_document(document, path.string()), "");
+  EXPECT_EQ(read_file(path), kDeclaration);
+  EXPECT_EQ(read_file(path).size(), 22u);
+}
+
+// A file that is not well-formed is refused with a reason, never emptied.
+TEST(LoadDocument, BrokenFilesAreRefused) {
+  const struct {
+    std::string bytes;
+    std::string problem;
+  } rows[] = {
+      {"<a><b></a>", "the file is not well-formed XML (Start-end tags mismatch at offset 8)"},
+      {"<a>", "the file is not well-formed XML (Start-end tags mismatch at offset 2)"},
+      {"<a b=1/>", "the file is not well-formed XML (Error parsing element attribute at offset 5)"},
+  };
+  const auto folder = fresh_folder();
+  for (const auto& row : rows) {
+    write_file(folder / "broken.xml", row.bytes);
+    pugi::xml_document document;
+    const load_result loaded = load_document(document, (folder / "broken.xml").string());
+    EXPECT_EQ(loaded.result, load_result::outcome::refused) << row.bytes;
+    EXPECT_EQ(loaded.problem, row.problem);
+    EXPECT_FALSE(loaded.may_write_back());
+  }
+}
+
+TEST(LoadDocument, FolderIsRefused) {
+  const auto folder = fresh_folder();
+  pugi::xml_document document;
+  const load_result loaded = load_document(document, folder.string());
+  EXPECT_EQ(loaded.result, load_result::outcome::refused);
+  EXPECT_EQ(loaded.problem, "it is a folder");
+}
+
+}  // namespace

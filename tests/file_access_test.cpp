@@ -1,0 +1,78 @@
+// Rewriting a file all-or-nothing: what stays the same around the new bytes.
+#include "config/file_access.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "test_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::fresh_folder;
+using test_support::read_file;
+using test_support::write_file;
+using updater::replace_file;
+
+std::size_t entries_in(const fs::path& folder) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(ReplaceFile, CreatesOrReplacesAndLeavesNoTemporaryFile) {
+  const auto folder = fresh_folder();
+  EXPECT_EQ(replace_file((folder / "a.xml").string(), "new"), "");
+  EXPECT_EQ(read_file(folder / "a.xml"), "new");
+  EXPECT_EQ(replace_file((folder / "a.xml").string(), "newer"), "");
+  EXPECT_EQ(read_file(folder / "a.xml"), "newer");
+  EXPECT_EQ(entries_in(folder), 1u);
+}
+
+TEST(ReplaceFile, RefusesWhatCannotHoldTheFile) {
+  const auto folder = fresh_folder();
+  fs::create_directories(folder / "a-folder.xml");
+  EXPECT_EQ(replace_file((folder / "a-folder.xml").string(), "x"), "it is a folder");
+  EXPECT_EQ(replace_file((folder / "absent" / "a.xml").string(), "x"), "the folder does not exist");
+  EXPECT_TRUE(fs::is_empty(folder / "a-folder.xml"));
+  EXPECT_EQ(entries_in(folder), 1u);
+}
+
+TEST(ReplaceFile, KeepsPermissions) {
+  const auto path = fresh_folder() / "a.xml";
+  write_file(path, "old");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const fs::perms before = fs::status(path).permissions();
+  EXPECT_EQ(replace_file(path.string(), "new"), "");
+  EXPECT_EQ(fs::status(path).permissions(), before);
+}
+
+TEST(ReplaceFile, WritesThroughSymbolicLink) {
+  const auto folder = fresh_folder();
+  write_file(folder / "real.xml", "old");
+  std::error_code error;
+  fs::create_symlink("real.xml", folder / "link.xml", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  EXPECT_EQ(replace_file((folder / "link.xml").string(), "new"), "");
+  EXPECT_TRUE(fs::is_symlink(folder / "link.xml"));
+  EXPECT_EQ(read_file(folder / "real.xml"), "new");
+  EXPECT_EQ(entries_in(folder), 2u);
+}
+
+TEST(ReadFile, TellsMissingFromUnreadable) {
+  const auto folder = fresh_folder();
+  write_file(folder / "a.xml", std::string("x\0y", 3));
+  const auto read = updater::read_file((folder / "a.xml").string());
+  EXPECT_EQ(read.result, updater::file_contents::outcome::read);
+  EXPECT_EQ(read.bytes, std::string("x\0y", 3));
+  EXPECT_EQ(updater::read_file((folder / "b.xml").string()).result,
+            updater::file_contents::outcome::missing);
+  EXPECT_EQ(updater::read_file((folder / "b" / "c.xml").string()).result,
+            updater::file_contents::outcome::missing);
+  EXPECT_EQ(updater::read_file(folder.string()).result,
+            updater::file_contents::outcome::unreadable);
+}
+
+}  // namespace
