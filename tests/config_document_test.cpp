@@ -24,18 +24,22 @@ struct round_trip_case {
   std::string before;
   std::string after;  // the document written back, without the declaration line
 };
-void PrintTo(const round_trip_case& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const round_trip_case& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::vector<round_trip_case> kRoundTrips = {
     {"bom and crlf go", "\xEF\xBB\xBF<a>\r\n  <b>x</b>\r\n</a>\r\n", "<a>\n\t<b>x</b>\n</a>\n"},
-    {"spaces become tabs", "<a>\n    <b>\n        <c>1</c>\n    </b>\n</a>", "<a>\n\t<b>\n\t\t<c>1</c>\n\t</b>\n</a>\n"},
+    {"spaces become tabs", "<a>\n    <b>\n        <c>1</c>\n    </b>\n</a>",
+     "<a>\n\t<b>\n\t\t<c>1</c>\n\t</b>\n</a>\n"},
     {"comments, declaration and doctype go",
      "<?xml version=\"1.0\" encoding=\"utf-8\"?><!DOCTYPE a><!-- x --><a><!-- y --><b/></a>",
      "<a>\n\t<b />\n</a>\n"},
     {"white space only element is empty", "<a><b>\n  </b></a>", "<a>\n\t<b />\n</a>\n"},
     {"tab in attribute becomes a space", "<a v=\"x\ty\"/>", "<a v=\"x y\" />\n"},
     {"crlf in attribute becomes one space", "<a v=\"x\r\ny\"/>", "<a v=\"x y\" />\n"},
-    {"predefined references survive", "<a q=\"&quot;\">&amp;&lt;&gt;</a>", "<a q=\"&quot;\">&amp;&lt;&gt;</a>\n"},
+    {"predefined references survive", "<a q=\"&quot;\">&amp;&lt;&gt;</a>",
+     "<a q=\"&quot;\">&amp;&lt;&gt;</a>\n"},
     {"other references are kept as text", "<a>&nbsp;</a>", "<a>&amp;nbsp;</a>\n"},
     {"numeric references are decoded", "<a>&#65;&#x42;</a>", "<a>AB</a>\n"},
     {"text keeps its spaces", "<a> x </a>", "<a> x </a>\n"},

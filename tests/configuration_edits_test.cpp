@@ -27,7 +27,9 @@ struct patch_case {
   std::string before;
   std::string after;  // without the declaration line
 };
-void PrintTo(const patch_case& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const patch_case& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::vector<patch_case> kPatches = {
     {"both switched off, others kept",
@@ -37,15 +39,18 @@ const std::vector<patch_case> kPatches = {
      "\t<updateversions>false</updateversions>\n</UserConfiguration>\n"},
     {"already false", in_configuration("<autoupdate>false</autoupdate>"),
      "<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n</UserConfiguration>\n"},
-    {"empty setting gets no text", in_configuration("<autoupdate></autoupdate><updateversions>\n</updateversions>"),
+    {"empty setting gets no text",
+     in_configuration("<autoupdate></autoupdate><updateversions>\n</updateversions>"),
      "<UserConfiguration>\n\t<autoupdate />\n\t<updateversions />\n</UserConfiguration>\n"},
-    {"comment after the text is dropped", in_configuration("<autoupdate>true<!-- c --></autoupdate>"),
+    {"comment after the text is dropped",
+     in_configuration("<autoupdate>true<!-- c --></autoupdate>"),
      "<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n</UserConfiguration>\n"},
     {"element as last child keeps the text", in_configuration("<autoupdate>true<x/></autoupdate>"),
      "<UserConfiguration>\n\t<autoupdate>true<x />\n\t</autoupdate>\n</UserConfiguration>\n"},
     {"cdata stays cdata", in_configuration("<autoupdate><![CDATA[yes]]></autoupdate>"),
      "<UserConfiguration>\n\t<autoupdate><![CDATA[false]]></autoupdate>\n</UserConfiguration>\n"},
-    {"only the first of several", in_configuration("<autoupdate>1</autoupdate><autoupdate>2</autoupdate>"),
+    {"only the first of several",
+     in_configuration("<autoupdate>1</autoupdate><autoupdate>2</autoupdate>"),
      "<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n\t<autoupdate>2</autoupdate>\n"
      "</UserConfiguration>\n"},
     {"names match case", in_configuration("<AutoUpdate>true</AutoUpdate>"),
@@ -87,10 +92,12 @@ struct entry_case {
   std::optional<std::string> before;  // nullopt: no file
   std::string version;
   std::string checksum;
-  std::string problem;             // what save says; empty when recorded
+  std::string problem;               // what save says; empty when recorded
   std::optional<std::string> after;  // nullopt: no file; without the declaration line
 };
-void PrintTo(const entry_case& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const entry_case& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::vector<entry_case> kEntries = {
     {"third entry after two", kTwoEntries + "</versions>", "0.48", "3f2a9c", "",

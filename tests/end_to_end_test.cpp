@@ -39,7 +39,8 @@ const std::string kCatalogue =
     "\t</version>\n</versions>\n";
 
 std::string catalogue_with(const std::string& id, const std::string& checksum = "3f2a9c") {
-  return "<?xml version=\"1.0\"?>\n<versions>\n\t<version id=\"0.47\">\n\t\t<checksum>aa11</checksum>"
+  return "<?xml version=\"1.0\"?>\n<versions>\n\t<version "
+         "id=\"0.47\">\n\t\t<checksum>aa11</checksum>"
          "\n\t</version>\n\t<version id=\"" +
          id + "\">\n\t\t<checksum>" + checksum + "</checksum>\n\t</version>\n</versions>\n";
 }
@@ -74,68 +75,113 @@ struct scenario {
   std::string output;
   file_changes after;
 };
-void PrintTo(const scenario& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const scenario& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::vector<scenario> kScenarios = {
-    {"records a version", kModTool, "0.48\n", kStart + kAsk + kDone,
+    {"records a version",
+     kModTool,
+     "0.48\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched}, {kCataloguePath, catalogue_with("0.48")}}},
-    {"letters after the point", kModTool, "0.49b\n", kStart + kAsk + kDone,
+    {"letters after the point",
+     kModTool,
+     "0.49b\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched}, {kCataloguePath, catalogue_with("0.49b")}}},
-    {"a lone point is a version", kModTool, " \t.\n", kStart + kAsk + kDone,
+    {"a lone point is a version",
+     kModTool,
+     " \t.\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched}, {kCataloguePath, catalogue_with(".")}}},
-    {"only the first word counts", kModTool, "0.50 beta\n", kStart + kAsk + kDone,
+    {"only the first word counts",
+     kModTool,
+     "0.50 beta\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched}, {kCataloguePath, catalogue_with("0.50")}}},
-    {"quote and ampersand escaped", kModTool, "0.5\"&x\n", kStart + kAsk + kDone,
+    {"quote and ampersand escaped",
+     kModTool,
+     "0.5\"&x\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched}, {kCataloguePath, catalogue_with("0.5&quot;&amp;x")}}},
-    {"a version is recorded again", with(kModTool, {{kCataloguePath, catalogue_with("0.48")}}),
-     "0.48\n", kStart + kAsk + kDone,
+    {"a version is recorded again",
+     with(kModTool, {{kCataloguePath, catalogue_with("0.48")}}),
+     "0.48\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched},
       {kCataloguePath,
        "<?xml version=\"1.0\"?>\n<versions>\n\t<version id=\"0.47\">\n\t\t<checksum>aa11</checksum>"
        "\n\t</version>\n\t<version id=\"0.48\">\n\t\t<checksum>3f2a9c</checksum>\n\t</version>\n"
        "\t<version id=\"0.48\">\n\t\t<checksum>3f2a9c</checksum>\n\t</version>\n</versions>\n"}}},
-    {"no point is refused but settings are off", kModTool, "48\n", kStart + kAsk + kMissing,
+    {"no point is refused but settings are off",
+     kModTool,
+     "48\n",
+     kStart + kAsk + kMissing,
      {{kConfigPath, kConfigPatched}}},
-    {"end of input is refused", kModTool, "  \n\n", kStart + kAsk + kMissing,
+    {"end of input is refused",
+     kModTool,
+     "  \n\n",
+     kStart + kAsk + kMissing,
      {{kConfigPath, kConfigPatched}}},
     {"no log", without(kModTool, kLogPath), "0.48\n", kStart + kNoLog, {}},
-    {"log is a folder", with(without(kModTool, kLogPath), {{"logs/Zelbix.log/x", ""}}), "0.48\n",
-     kStart + kNoLog, {}},
+    {"log is a folder",
+     with(without(kModTool, kLogPath), {{"logs/Zelbix.log/x", ""}}),
+     "0.48\n",
+     kStart + kNoLog,
+     {}},
     {"empty log", with(kModTool, {{kLogPath, ""}}), "0.48\n", kStart + kNoChecksum, {}},
-    {"marked line ends in a space", with(kModTool, {{kLogPath, "Game checksum: \nGame checksum: 1\n"}}),
-     "0.48\n", kStart + kNoChecksum, {}},
-    {"missing settings file is created", without(kModTool, kConfigPath), "0.48\n",
+    {"marked line ends in a space",
+     with(kModTool, {{kLogPath, "Game checksum: \nGame checksum: 1\n"}}),
+     "0.48\n",
+     kStart + kNoChecksum,
+     {}},
+    {"missing settings file is created",
+     without(kModTool, kConfigPath),
+     "0.48\n",
      kStart + kAsk + kDone,
      {{kConfigPath, "<?xml version=\"1.0\"?>\n"}, {kCataloguePath, catalogue_with("0.48")}}},
-    {"broken settings file is left alone", with(kModTool, {{kConfigPath, "<UserConfiguration>"}}),
+    {"broken settings file is left alone",
+     with(kModTool, {{kConfigPath, "<UserConfiguration>"}}),
      "0.48\n",
-     kStart + "Checksum: 3f2a9c\n\nCould not update configs/UserConfiguration.xml: the file is not "
-              "well-formed XML (Start-end tags mismatch at offset 18)" +
+     kStart +
+         "Checksum: 3f2a9c\n\nCould not update configs/UserConfiguration.xml: the file is not "
+         "well-formed XML (Start-end tags mismatch at offset 18)" +
          kNotSwitchedOff + "The Forest Version (e.g.: 0.48):\n" + kDone,
      {{kCataloguePath, catalogue_with("0.48")}}},
-    {"no configs folder", {{kLogPath, kLog}}, "0.48\n",
-     kStart + "Checksum: 3f2a9c\n\nCould not update configs/UserConfiguration.xml: the folder does "
-              "not exist" +
+    {"no configs folder",
+     {{kLogPath, kLog}},
+     "0.48\n",
+     kStart +
+         "Checksum: 3f2a9c\n\nCould not update configs/UserConfiguration.xml: the folder does "
+         "not exist" +
          kNotSwitchedOff +
          "The Forest Version (e.g.: 0.48):\nCould not record version 0.48 in "
          "configs/games/TheForest/Versions.xml: the file does not exist.\n{pause}",
      {}},
-    {"catalogue without versions", with(kModTool, {{kCataloguePath, "<catalogue/>"}}), "0.48\n",
+    {"catalogue without versions",
+     with(kModTool, {{kCataloguePath, "<catalogue/>"}}),
+     "0.48\n",
      kStart + kAsk +
          "Could not record version 0.48 in configs/games/TheForest/Versions.xml: the file has no "
          "versions element.\n{pause}",
      {{kConfigPath, kConfigPatched}}},
-    {"broken catalogue", with(kModTool, {{kCataloguePath, "<versions><version id=\"1\">"}}),
+    {"broken catalogue",
+     with(kModTool, {{kCataloguePath, "<versions><version id=\"1\">"}}),
      "0.48\n",
      kStart + kAsk +
          "Could not record version 0.48 in configs/games/TheForest/Versions.xml: the file is not "
          "well-formed XML (Start-end tags mismatch at offset 25).\n{pause}",
      {{kConfigPath, kConfigPatched}}},
     {"broken catalogue and a refused version",
-     with(kModTool, {{kCataloguePath, "<versions><version id=\"1\">"}}), "48\n",
-     kStart + kAsk + kMissing, {{kConfigPath, kConfigPatched}}},
-    {"log with a nul byte", with(kModTool, {{kLogPath, std::string("a\0b\nGame checksum: 3f2a9c\n", 26)}}),
-     "0.48\n", kStart + kAsk + kDone,
+     with(kModTool, {{kCataloguePath, "<versions><version id=\"1\">"}}),
+     "48\n",
+     kStart + kAsk + kMissing,
+     {{kConfigPath, kConfigPatched}}},
+    {"log with a nul byte",
+     with(kModTool, {{kLogPath, std::string("a\0b\nGame checksum: 3f2a9c\n", 26)}}),
+     "0.48\n",
+     kStart + kAsk + kDone,
      {{kConfigPath, kConfigPatched}, {kCataloguePath, catalogue_with("0.48")}}},
 };
 

@@ -24,11 +24,14 @@ struct scan_case {
   std::string log;
   std::string checksum;
 };
-void PrintTo(const scan_case& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const scan_case& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::vector<scan_case> kScanCases = {
     {"timestamped line", "[12:00:01] Game checksum: 3f2a9c\n", "3f2a9c"},
-    {"among other lines", "boot\nloading mods\n[12:00:01] Game checksum: 3f2a9c\nready\n", "3f2a9c"},
+    {"among other lines", "boot\nloading mods\n[12:00:01] Game checksum: 3f2a9c\nready\n",
+     "3f2a9c"},
     {"marker alone", "Game checksum", "checksum"},
     {"line ends in a space", "Game checksum: \nGame checksum: 77\n", ""},
     {"tab is no separator", "Game checksum:\t3f2a9c\n", "checksum:\t3f2a9c"},
@@ -41,7 +44,13 @@ const std::vector<scan_case> kScanCases = {
     {"carriage return at the very end stays", "Game checksum: 3f2a9c\r", "3f2a9c\r"},
     {"last line without line end", "a\nb Game checksum: x y z", "z"},
     {"marker split over two lines", "Game\nchecksum: 1\n", ""},
-    {"nul byte is an ordinary byte", std::string("Game checksum: 3f\0" "2a\n", 20), std::string("3f\0" "2a", 5)},
+    {"nul byte is an ordinary byte",
+     std::string("Game checksum: 3f\0"
+                 "2a\n",
+                 20),
+     std::string("3f\0"
+                 "2a",
+                 5)},
     {"empty log", "", ""},
     {"no marked line", "nothing\nto see\n", ""},
 };
@@ -52,8 +61,9 @@ class ScanTest : public testing::TestWithParam<scan_case> {};
 // chunks: a marker, a carriage return or a space may fall on any edge.
 TEST_P(ScanTest, AnyChunking) {
   const scan_case& row = GetParam();
-  for (std::size_t chunk : {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(7),
-                            std::size_t(12), std::size_t(13), std::size_t(14), row.log.size() + 1}) {
+  for (std::size_t chunk :
+       {std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(7), std::size_t(12),
+        std::size_t(13), std::size_t(14), row.log.size() + 1}) {
     checksum_scanner scanner;
     for (std::size_t at = 0; at < row.log.size(); at += chunk) {
       if (scanner.feed(row.log.data() + at, std::min(chunk, row.log.size() - at))) break;

@@ -1,9 +1,10 @@
 #include "program_runner.h"
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sys/wait.h>
 
 namespace test_support {
 namespace {
@@ -21,7 +22,9 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-bool windows_program() { return std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM") != nullptr; }
+bool windows_program() {
+  return std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM") != nullptr;
+}
 
 program_run run_program(const std::filesystem::path& folder, const std::string& input,
                         const std::string& wrapper) {

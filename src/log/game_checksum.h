@@ -32,7 +32,7 @@ class checksum_scanner {
   void take_marked_line(const char* data, std::size_t size);
 
   state state_ = state::searching;
-  std::string line_tail_;   // last bytes of the current line, for a marker split by a chunk edge
+  std::string line_tail_;    // last bytes of the current line, for a marker split by a chunk edge
   std::string after_space_;  // text after the last space seen in the marked line
 };
 

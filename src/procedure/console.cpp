@@ -54,7 +54,9 @@ void discard_rest_of_key(termios quiet) {
 
 }  // namespace
 
-void prepare_console() { signal(SIGPIPE, SIG_IGN); }
+void prepare_console() {
+  signal(SIGPIPE, SIG_IGN);
+}
 
 void pause_console() {
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &terminal_before_pause) != 0) return;
