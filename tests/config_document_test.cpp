@@ -70,13 +70,7 @@ TEST_P(RoundTripTest, WrittenBackAsPugixmlDefaults) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RoundTripTest, testing::ValuesIn(kRoundTrips),
-                         [](const testing::TestParamInfo<round_trip_case>& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         test_support::row_name());
 
 TEST(LoadDocument, MissingFileLoadsEmptyAndIsCreatedAsTheDeclaration) {
   const auto path = fresh_folder() / "absent.xml";

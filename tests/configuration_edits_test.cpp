@@ -72,7 +72,7 @@ TEST_P(PatchTest, FileAfterPatch) {
   EXPECT_EQ(read_file(path), kDeclaration + GetParam().after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, PatchTest, testing::ValuesIn(kPatches));
+INSTANTIATE_TEST_SUITE_P(Rows, PatchTest, testing::ValuesIn(kPatches), test_support::row_name());
 
 TEST(PatchUserConfiguration, BrokenFileIsLeftAlone) {
   const auto path = fresh_folder() / "UserConfiguration.xml";
@@ -141,7 +141,7 @@ TEST_P(EntryTest, SavedCatalogue) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, EntryTest, testing::ValuesIn(kEntries));
+INSTANTIATE_TEST_SUITE_P(Rows, EntryTest, testing::ValuesIn(kEntries), test_support::row_name());
 
 TEST(VersionCatalogue, WithoutSaveTheFileIsUntouched) {
   const auto path = fresh_folder() / "Versions.xml";

@@ -186,7 +186,7 @@ const std::vector<scenario> kScenarios = {
 };
 
 std::string expected_output(const std::string& with_pauses) {
-  const std::string pause = test_support::windows_program() ? "Press any key to continue..." : "";
+  const std::string pause = test_support::windows_program() ? "Press any key to continue... " : "";
   std::string out = with_pauses;
   for (std::size_t at; (at = out.find("{pause}")) != std::string::npos;) {
     out.replace(at, 7, pause);
@@ -219,12 +219,6 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, EndToEndTest, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<scenario>& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+                         test_support::row_name());
 
 }  // namespace

@@ -82,14 +82,7 @@ TEST_P(ScanTest, FromLogFile) {
   EXPECT_EQ(log.find_game_checksum(), row.checksum);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ScanTest, testing::ValuesIn(kScanCases),
-                         [](const testing::TestParamInfo<scan_case>& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, ScanTest, testing::ValuesIn(kScanCases), test_support::row_name());
 
 TEST(ModToolLog, MissingLogOrFolderIsNotReadable) {
   const fs::path folder = fresh_folder();

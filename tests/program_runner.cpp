@@ -30,10 +30,17 @@ program_run run_program(const std::filesystem::path& folder, const std::string& 
                         const std::string& wrapper) {
   const std::filesystem::path io = folder.parent_path() / (folder.filename().string() + ".io");
   std::filesystem::create_directories(io);
-  std::ofstream(io / "stdin", std::ios::binary) << input;
-
   const char* windows = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
-  const std::string program = windows ? "wine " + quoted(windows) : quoted(PROGRAM_PATH);
+  // The Windows pause is the command interpreter's, which reads one key from
+  // the redirected input: the first pause takes this line end.
+  std::ofstream(io / "stdin", std::ios::binary) << (windows ? "\n" : "") << input;
+
+  // Wine keeps its prefix beside the Windows program.
+  const std::string program =
+      windows ? "WINEDEBUG=-all WINEPREFIX=" +
+                    quoted((std::filesystem::path(windows).parent_path() / "wine").string()) +
+                    " wine " + quoted(windows)
+              : quoted(PROGRAM_PATH);
   const std::string line = "cd " + quoted(folder.string()) + " && " + wrapper + " " + program +
                            " < " + quoted((io / "stdin").string()) + " > " +
                            quoted((io / "stdout").string()) + " 2> " +

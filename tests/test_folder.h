@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,6 +24,18 @@ inline std::filesystem::path fresh_folder() {
   std::filesystem::create_directories(folder);
   return folder;
 }
+
+// Names a table row's test after the row's `name`.
+struct row_name {
+  template <class Row>
+  std::string operator()(const testing::TestParamInfo<Row>& info) const {
+    std::string name = info.param.name;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+  }
+};
 
 inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::filesystem::create_directories(path.parent_path());

@@ -114,7 +114,13 @@ std::string replace_file(const std::string& path, std::string_view bytes) {
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
-    if (attributes & FILE_ATTRIBUTE_READONLY) return "permission denied (the file is read-only)";
+    // Replacing a file needs no right to write into it; a file that may not
+    // be written (read-only, say) is still refused.
+    HANDLE probe = CreateFileW(target.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return describe_windows_error(GetLastError());
+    CloseHandle(probe);
   }
 
   const std::wstring temporary = target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
