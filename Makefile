@@ -3,7 +3,11 @@ JOBS ?= $(shell nproc)
 WINDOWS_EXE := $(CURDIR)/build-windows/version-updater.exe
 WINE := env WINEPREFIX=$(CURDIR)/build-windows/wine WINEDEBUG=-all wine
 
-.PHONY: all deps build demo test windows test-linux test-windows icon format clean
+SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+PUGIXML_SOURCE = $(firstword $(wildcard $(CURDIR)/build-windows-deps/src/pugixml-*/))
+
+.PHONY: all deps build demo test windows test-linux test-windows test-sanitizers fuzz-build \
+	test-fuzz fuzz bench icon format clean
 
 all: build
 
@@ -27,7 +31,7 @@ windows: deps
 	$(WINE) wineboot --init >/dev/null 2>&1 || true
 	cmake --build build-windows -j $(JOBS)
 
-test: test-linux test-windows
+test: test-linux test-windows test-sanitizers test-fuzz
 
 # The Linux suite, with the end-to-end rows run a second time against the
 # Windows program under Wine, and the checks of the finished .exe.
@@ -38,6 +42,27 @@ test-linux: build windows
 
 test-windows: windows
 	cd build-windows && ctest --output-on-failure -j $(JOBS)
+
+# The Linux suite again, built with AddressSanitizer and UBSan: any report fails.
+test-sanitizers: deps
+	cmake -S . -B build-sanitizers -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$(SANITIZE)"
+	cmake --build build-sanitizers -j $(JOBS)
+	cd build-sanitizers && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Fuzz targets, with pugixml compiled from Debian's source so that the fuzzer
+# sees inside the parser too.
+fuzz-build: deps windows
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	  -DVERSION_UPDATER_FUZZ=ON -DVERSION_UPDATER_PUGIXML_SOURCE=$(PUGIXML_SOURCE) \
+	  "-DCMAKE_CXX_FLAGS=$(SANITIZE) -fsanitize=fuzzer-no-link"
+	cmake --build build-fuzz -j $(JOBS)
+
+test-fuzz: fuzz-build
+	scripts/fuzz 20
+
+fuzz: fuzz-build
+	scripts/fuzz $(or $(SECONDS),600)
 
 icon:
 	scripts/render-icon
