@@ -1,0 +1,221 @@
+// The real program under faults: a full disk, missing rights, a kill in the
+// middle of a write, an enormous log line. The files must survive each one,
+// and "Done." must never be shown for a version that was not recorded.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "program_runner.h"
+#include "test_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::files_below;
+using test_support::fresh_folder;
+using test_support::read_file;
+using test_support::run_program;
+using test_support::write_file;
+
+constexpr char kLogPath[] = "logs/Zelbix.log";
+constexpr char kConfigPath[] = "configs/UserConfiguration.xml";
+constexpr char kCataloguePath[] = "configs/games/TheForest/Versions.xml";
+constexpr char kLog[] = "[12:00:01] Game checksum: 3f2a9c\n";
+constexpr char kConfig[] =
+    "<?xml version=\"1.0\"?>\n<UserConfiguration>\n\t<autoupdate>true</autoupdate>\n"
+    "\t<updateversions>true</updateversions>\n</UserConfiguration>\n";
+constexpr char kConfigPatched[] =
+    "<?xml version=\"1.0\"?>\n<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n"
+    "\t<updateversions>false</updateversions>\n</UserConfiguration>\n";
+constexpr char kEntry[] =
+    "\t<version id=\"0.48\">\n\t\t<checksum>3f2a9c</checksum>\n\t</version>\n";
+
+// A catalogue in the program's own layout, so the recorded one is easy to tell.
+std::string catalogue(std::size_t entries) {
+  std::string text = "<?xml version=\"1.0\"?>\n<versions>\n";
+  for (std::size_t i = 0; i < entries; ++i) {
+    text += "\t<version id=\"0." + std::to_string(i) + "\">\n\t\t<checksum>" +
+            std::to_string(i * 2654435761u) + "</checksum>\n\t</version>\n";
+  }
+  return text + "</versions>\n";
+}
+std::string recorded(std::string before) {
+  return before.insert(before.size() - std::string("</versions>\n").size(), kEntry);
+}
+
+void mod_tool(const fs::path& folder, const std::string& config = kConfig,
+              const std::string& versions = catalogue(2)) {
+  write_file(folder / kLogPath, kLog);
+  write_file(folder / kConfigPath, config);
+  write_file(folder / kCataloguePath, versions);
+}
+
+bool privileged() {
+  return geteuid() == 0;
+}
+
+// Runs the program as an unprivileged user, owning the folder as a user
+// would, so that file modes count.
+std::string as_unprivileged_user(const fs::path& folder) {
+  if (!privileged()) return "";
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    EXPECT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+  }
+  EXPECT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  return "setpriv --reuid=65534 --regid=65534 --clear-groups";
+}
+
+const std::string kStart = "Start Zelbix, close it and hit enter...\nChecksum: 3f2a9c\n\n";
+const std::string kAsk = "The Forest Version (e.g.: 0.48):\n";
+const std::string kNotSwitchedOff =
+    ". The settings autoupdate and updateversions were not switched off.\n";
+const std::string kNotRecorded =
+    "Could not record version 0.48 in configs/games/TheForest/Versions.xml: ";
+
+struct fault_row {
+  const char* name;
+  std::function<std::string(const fs::path&)> arrange;  // makes the files, gives the wrapper
+  std::string output;
+  std::map<std::string, std::string> changed;
+};
+void PrintTo(const fault_row& row, std::ostream* out) {
+  *out << row.name;
+}
+
+const std::string kBigConfig = "<UserConfiguration><autoupdate>true</autoupdate>" +
+                               std::string(40000, 'x') + "</UserConfiguration>";
+
+const std::vector<fault_row> kFaultRows = {
+    {"disk fills up",
+     [](const fs::path& folder) {
+       mod_tool(folder, kBigConfig, catalogue(1000));
+       // 64 blocks of 512 bytes; the signal is ignored, so writes fail instead.
+       return std::string("sh -c 'trap \"\" XFSZ; ulimit -f 64; exec \"$0\"'");
+     },
+     kStart +
+         "Could not update configs/UserConfiguration.xml: the file would exceed the size limit" +
+         kNotSwitchedOff + kAsk + kNotRecorded + "the file would exceed the size limit.\n",
+     {}},
+    {"read-only catalogue",
+     [](const fs::path& folder) {
+       mod_tool(folder);
+       const std::string wrapper = as_unprivileged_user(folder);
+       fs::permissions(folder / kCataloguePath, fs::perms(0444));
+       return wrapper;
+     },
+     kStart + kAsk + kNotRecorded + "permission denied.\n",
+     {{kConfigPath, kConfigPatched}}},
+    {"folder where nothing can be created",
+     [](const fs::path& folder) {
+       mod_tool(folder);
+       const std::string wrapper = as_unprivileged_user(folder);
+       fs::permissions(folder / kCataloguePath, fs::perms(0666));
+       fs::permissions(folder / "configs/games/TheForest", fs::perms(0555));
+       return wrapper;
+     },
+     kStart + kAsk + kNotRecorded + "permission denied.\n",
+     {{kConfigPath, kConfigPatched}}},
+    {"settings that cannot be read",
+     [](const fs::path& folder) {
+       mod_tool(folder);
+       const std::string wrapper = as_unprivileged_user(folder);
+       fs::permissions(folder / kConfigPath, fs::perms(0));
+       return wrapper;
+     },
+     kStart + "Could not update configs/UserConfiguration.xml: permission denied" +
+         kNotSwitchedOff + kAsk + "Done. You can now start Zelbix.\n",
+     {{kCataloguePath, recorded(catalogue(2))}}},
+    {"a 100 MB log line before the marked line",
+     [](const fs::path& folder) {
+       mod_tool(folder);
+       write_file(folder / kLogPath, std::string(100 << 20, 'x') + "\n" + kLog);
+       return std::string();
+     },
+     kStart + kAsk + "Done. You can now start Zelbix.\n",
+     {{kConfigPath, kConfigPatched}, {kCataloguePath, recorded(catalogue(2))}}},
+};
+
+class FaultTest : public testing::TestWithParam<fault_row> {};
+
+TEST_P(FaultTest, FilesSurvive) {
+  const fault_row& row = GetParam();
+  const fs::path folder = fresh_folder() / "modtool";
+  const std::string wrapper = row.arrange(folder);
+  auto expected = files_below(folder);
+  for (const auto& [path, bytes] : row.changed) expected[path] = bytes;
+
+  const auto run = run_program(folder, "0.48\n", wrapper);
+
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.output, row.output);
+  EXPECT_EQ(files_below(folder), expected);  // also: no temporary file left
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultTest, testing::ValuesIn(kFaultRows), test_support::row_name());
+
+pid_t start_program(const fs::path& folder, const fs::path& input) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open(input.c_str(), O_RDONLY);
+    const int out = open("/dev/null", O_WRONLY);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(folder.c_str()) != 0) {
+      _exit(127);
+    }
+    execl(PROGRAM_PATH, PROGRAM_PATH, nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Kills the program at random moments while it records into a catalogue of
+// some tens of MB. Afterwards the catalogue is always the old file or the
+// new one, whole.
+TEST(Faults, KilledAtRandomMomentsTheCatalogueIsOldOrNew) {
+  const fs::path folder = fresh_folder() / "modtool";
+  const std::string before = catalogue(400000);
+  const std::string after = recorded(before);
+  ASSERT_GT(before.size(), 25u << 20);
+  mod_tool(folder, kConfig, before);
+  const fs::path input = folder.parent_path() / "input";
+  write_file(input, "0.48\n");
+
+  // One whole run, to know how long a run takes.
+  const auto started = std::chrono::steady_clock::now();
+  int status = 0;
+  waitpid(start_program(folder, input), &status, 0);
+  const auto whole_run = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(read_file(folder / kCataloguePath), after);
+
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<long long> moment(
+      0, std::chrono::duration_cast<std::chrono::microseconds>(whole_run).count());
+  int old_seen = 0, new_seen = 0;
+  for (int kill_number = 0; kill_number < 12; ++kill_number) {
+    write_file(folder / kCataloguePath, before);
+    const pid_t pid = start_program(folder, input);
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+
+    const std::string now = read_file(folder / kCataloguePath);
+    ASSERT_TRUE(now == before || now == after) << "kill " << kill_number << ", seed " << seed
+                                               << ": a catalogue of " << now.size() << " bytes";
+    (now == before ? old_seen : new_seen) += 1;
+    // A killed program cannot tidy up; its temporary file is all that may stay.
+    for (const auto& entry : fs::directory_iterator(folder / "configs/games/TheForest")) {
+      if (entry.path().filename() != "Versions.xml") fs::remove(entry.path());
+    }
+  }
+  std::cout << "kills that left the old catalogue: " << old_seen << ", the new one: " << new_seen
+            << " (seed " << seed << ")\n";
+}
+
+}  // namespace
