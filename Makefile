@@ -64,6 +64,12 @@ test-fuzz: fuzz-build
 fuzz: fuzz-build
 	scripts/fuzz $(or $(SECONDS),600)
 
+# On demand, not part of `make test`: prints the table the README keeps.
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS) --target version-updater load_save_reference
+	@scripts/bench
+
 icon:
 	scripts/render-icon
 

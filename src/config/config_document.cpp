@@ -27,19 +27,27 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
   return loaded;
 }
 
-std::string serialize_document(const pugi::xml_document& document) {
-  struct string_writer : pugi::xml_writer {
-    std::string bytes;
-    void write(const void* data, std::size_t size) override {
-      bytes.append(static_cast<const char*>(data), size);
-    }
-  } writer;
-  document.save(writer);
-  return std::move(writer.bytes);
-}
+namespace {
+
+// Hands pugixml's output on as it is produced.
+class sink_writer : public pugi::xml_writer {
+ public:
+  explicit sink_writer(const byte_sink& sink) : sink_(sink) {}
+  void write(const void* data, std::size_t size) override {
+    sink_(static_cast<const char*>(data), size);
+  }
+
+ private:
+  const byte_sink& sink_;
+};
+
+}  // namespace
 
 std::string save_document(const pugi::xml_document& document, const std::string& path) {
-  return replace_file(path, serialize_document(document));
+  return replace_file(path, [&document](const byte_sink& sink) {
+    sink_writer writer(sink);
+    document.save(writer);
+  });
 }
 
 }  // namespace updater

@@ -22,12 +22,10 @@ struct load_result {
 // document would lose the file's content.
 load_result load_document(pugi::xml_document& document, const std::string& path);
 
-// The bytes that pugixml's save_file writes with its defaults: declaration,
-// tab indentation, UTF-8 without byte-order mark, line feeds.
-std::string serialize_document(const pugi::xml_document& document);
-
-// Writes the document back, all-or-nothing. Returns an empty string on
-// success, otherwise why the file was left as it was.
+// Writes the document back, all-or-nothing, byte for byte as pugixml's
+// save_file does with its defaults: declaration, tab indentation, UTF-8
+// without byte-order mark, line feeds. Returns an empty string on success,
+// otherwise why the file was left as it was.
 std::string save_document(const pugi::xml_document& document, const std::string& path);
 
 }  // namespace updater

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -60,6 +61,13 @@ file_contents read_file(const std::string& path) {
     if (!missing) file.problem = describe_error(error);
     return file;
   }
+  // One read when the size is known, then on to the end whatever the size said.
+  std::error_code no_size;
+  const std::uintmax_t size = std::filesystem::file_size(path, no_size);
+  if (!no_size) {
+    file.bytes.resize(std::size_t(size));
+    file.bytes.resize(std::fread(file.bytes.data(), 1, file.bytes.size(), stream));
+  }
   char chunk[1 << 16];
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) file.bytes.append(chunk, got);
@@ -74,6 +82,40 @@ file_contents read_file(const std::string& path) {
   std::fclose(stream);
   return file;
 }
+
+namespace {
+
+// Gathers the small pieces a serialiser hands out into large writes.
+class gathered_writes {
+ public:
+  explicit gathered_writes(byte_sink write) : write_(std::move(write)) { pending_.reserve(kSize); }
+  ~gathered_writes() { flush(); }
+  void add(const char* data, std::size_t size) {
+    if (pending_.size() + size > kSize) flush();
+    if (size >= kSize) {
+      write_(data, size);
+    } else {
+      pending_.append(data, size);
+    }
+  }
+  void flush() {
+    if (!pending_.empty()) write_(pending_.data(), pending_.size());
+    pending_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kSize = 1 << 20;
+  byte_sink write_;
+  std::string pending_;
+};
+
+// Runs `produce`, handing its output to `write` in large pieces.
+void produce_gathered(const std::function<void(const byte_sink&)>& produce, byte_sink write) {
+  gathered_writes gathered(std::move(write));
+  produce([&gathered](const char* data, std::size_t size) { gathered.add(data, size); });
+}
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -109,7 +151,8 @@ std::string describe_windows_error(DWORD error) {
 
 }  // namespace
 
-std::string replace_file(const std::string& path, std::string_view bytes) {
+std::string replace_file(const std::string& path,
+                         const std::function<void(const byte_sink&)>& produce) {
   const std::wstring target = widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
@@ -130,15 +173,15 @@ std::string replace_file(const std::string& path, std::string_view bytes) {
   if (file == INVALID_HANDLE_VALUE) return describe_windows_error(GetLastError());
 
   DWORD error = ERROR_SUCCESS;
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0 && error == ERROR_SUCCESS) {
-    const DWORD part = left > (1u << 30) ? (1u << 30) : DWORD(left);
-    DWORD written = 0;
-    if (!WriteFile(file, data, part, &written, nullptr)) error = GetLastError();
-    data += written;
-    left -= written;
-  }
+  produce_gathered(produce, [&](const char* data, std::size_t size) {
+    while (size > 0 && error == ERROR_SUCCESS) {
+      const DWORD part = size > (1u << 30) ? (1u << 30) : DWORD(size);
+      DWORD written = 0;
+      if (!WriteFile(file, data, part, &written, nullptr)) error = GetLastError();
+      data += written;
+      size -= written;
+    }
+  });
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
   if (error == ERROR_SUCCESS && !MoveFileExW(temporary.c_str(), target.c_str(),
@@ -199,7 +242,8 @@ bool write_all(int descriptor, std::string_view bytes) {
 
 }  // namespace
 
-std::string replace_file(const std::string& path, std::string_view bytes) {
+std::string replace_file(const std::string& path,
+                         const std::function<void(const byte_sink&)>& produce) {
   const std::string target = resolve_links(path);
   struct stat old_file {};
   const bool exists = stat(target.c_str(), &old_file) == 0;
@@ -225,7 +269,9 @@ std::string replace_file(const std::string& path, std::string_view bytes) {
   }
 
   int error = 0;
-  if (!write_all(descriptor, bytes)) error = errno;
+  produce_gathered(produce, [&](const char* data, std::size_t size) {
+    if (error == 0 && !write_all(descriptor, std::string_view(data, size))) error = errno;
+  });
   if (error == 0 && fchmod(descriptor, mode) != 0) error = errno;
   if (error == 0 && exists && fchown(descriptor, old_file.st_uid, old_file.st_gid) != 0) {
     // Only a privileged user may hand a file to another owner; the new file
@@ -250,5 +296,9 @@ std::string replace_file(const std::string& path, std::string_view bytes) {
 }
 
 #endif
+
+std::string replace_file(const std::string& path, std::string_view bytes) {
+  return replace_file(path, [bytes](const byte_sink& sink) { sink(bytes.data(), bytes.size()); });
+}
 
 }  // namespace updater

@@ -6,6 +6,8 @@
 // up half way.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,12 +25,21 @@ struct file_contents {
 // folder, a read error) is `unreadable`, with the reason in plain words.
 file_contents read_file(const std::string& path);
 
-// Replaces the file's content with `bytes`. Returns an empty string when the
-// new bytes are on disk; otherwise the reason in plain words, and the file is
-// left exactly as it was. A file that does not exist is created; a file that
-// may not be written (read-only, or in a folder where nothing may be
-// created) is refused. The file keeps its permission bits, and a symbolic
-// link stays a link to the rewritten file. No temporary file is left behind.
+// Receives the new content of a file, piece by piece, in order.
+using byte_sink = std::function<void(const char* data, std::size_t size)>;
+
+// Replaces the file's content with what `produce` hands to the sink it is
+// given. Returns an empty string when the new bytes are on disk; otherwise
+// the reason in plain words, and the file is left exactly as it was. A file
+// that does not exist is created; a file that may not be written
+// (read-only, or in a folder where nothing may be created) is refused. The
+// file keeps its permission bits, and a symbolic link stays a link to the
+// rewritten file. No temporary file is left behind, unless the process is
+// killed outright.
+std::string replace_file(const std::string& path,
+                         const std::function<void(const byte_sink&)>& produce);
+
+// The same, for content that is at hand whole.
 std::string replace_file(const std::string& path, std::string_view bytes);
 
 // Plain words for a C library error number, such as "permission denied".
