@@ -72,42 +72,4 @@ TEST_P(RoundTripTest, WrittenBackAsPugixmlDefaults) {
 INSTANTIATE_TEST_SUITE_P(Rows, RoundTripTest, testing::ValuesIn(kRoundTrips),
                          test_support::row_name());
 
-TEST(LoadDocument, MissingFileLoadsEmptyAndIsCreatedAsTheDeclaration) {
-  const auto path = fresh_folder() / "absent.xml";
-  pugi::xml_document document;
-  EXPECT_EQ(load_document(document, path.string()).result, load_result::outcome::missing);
-  EXPECT_EQ(updater::save_document(document, path.string()), "");
-  EXPECT_EQ(read_file(path), kDeclaration);
-  EXPECT_EQ(read_file(path).size(), 22u);
-}
-
-// A file that is not well-formed is refused with a reason, never emptied.
-TEST(LoadDocument, BrokenFilesAreRefused) {
-  const struct {
-    std::string bytes;
-    std::string problem;
-  } rows[] = {
-      {"<a><b></a>", "the file is not well-formed XML (Start-end tags mismatch at offset 8)"},
-      {"<a>", "the file is not well-formed XML (Start-end tags mismatch at offset 2)"},
-      {"<a b=1/>", "the file is not well-formed XML (Error parsing element attribute at offset 5)"},
-  };
-  const auto folder = fresh_folder();
-  for (const auto& row : rows) {
-    write_file(folder / "broken.xml", row.bytes);
-    pugi::xml_document document;
-    const load_result loaded = load_document(document, (folder / "broken.xml").string());
-    EXPECT_EQ(loaded.result, load_result::outcome::refused) << row.bytes;
-    EXPECT_EQ(loaded.problem, row.problem);
-    EXPECT_FALSE(loaded.may_write_back());
-  }
-}
-
-TEST(LoadDocument, FolderIsRefused) {
-  const auto folder = fresh_folder();
-  pugi::xml_document document;
-  const load_result loaded = load_document(document, folder.string());
-  EXPECT_EQ(loaded.result, load_result::outcome::refused);
-  EXPECT_EQ(loaded.problem, "it is a folder");
-}
-
 }  // namespace

@@ -23,24 +23,6 @@ std::size_t entries_in(const fs::path& folder) {
   return count;
 }
 
-TEST(ReplaceFile, CreatesOrReplacesAndLeavesNoTemporaryFile) {
-  const auto folder = fresh_folder();
-  EXPECT_EQ(replace_file((folder / "a.xml").string(), "new"), "");
-  EXPECT_EQ(read_file(folder / "a.xml"), "new");
-  EXPECT_EQ(replace_file((folder / "a.xml").string(), "newer"), "");
-  EXPECT_EQ(read_file(folder / "a.xml"), "newer");
-  EXPECT_EQ(entries_in(folder), 1u);
-}
-
-TEST(ReplaceFile, RefusesWhatCannotHoldTheFile) {
-  const auto folder = fresh_folder();
-  fs::create_directories(folder / "a-folder.xml");
-  EXPECT_EQ(replace_file((folder / "a-folder.xml").string(), "x"), "it is a folder");
-  EXPECT_EQ(replace_file((folder / "absent" / "a.xml").string(), "x"), "the folder does not exist");
-  EXPECT_TRUE(fs::is_empty(folder / "a-folder.xml"));
-  EXPECT_EQ(entries_in(folder), 1u);
-}
-
 TEST(ReplaceFile, KeepsPermissions) {
   const auto path = fresh_folder() / "a.xml";
   write_file(path, "old");
@@ -75,20 +57,6 @@ TEST(ReplaceFile, WritesThroughSymbolicLink) {
   EXPECT_TRUE(fs::is_symlink(folder / "link.xml"));
   EXPECT_EQ(read_file(folder / "real.xml"), "new");
   EXPECT_EQ(entries_in(folder), 2u);
-}
-
-TEST(ReadFile, TellsMissingFromUnreadable) {
-  const auto folder = fresh_folder();
-  write_file(folder / "a.xml", std::string("x\0y", 3));
-  const auto read = updater::read_file((folder / "a.xml").string());
-  EXPECT_EQ(read.result, updater::file_contents::outcome::read);
-  EXPECT_EQ(read.bytes, std::string("x\0y", 3));
-  EXPECT_EQ(updater::read_file((folder / "b.xml").string()).result,
-            updater::file_contents::outcome::missing);
-  EXPECT_EQ(updater::read_file((folder / "b" / "c.xml").string()).result,
-            updater::file_contents::outcome::missing);
-  EXPECT_EQ(updater::read_file(folder.string()).result,
-            updater::file_contents::outcome::unreadable);
 }
 
 }  // namespace
