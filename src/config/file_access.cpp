@@ -89,7 +89,6 @@ namespace {
 class gathered_writes {
  public:
   explicit gathered_writes(byte_sink write) : write_(std::move(write)) { pending_.reserve(kSize); }
-  ~gathered_writes() { flush(); }
   void add(const char* data, std::size_t size) {
     if (pending_.size() + size > kSize) flush();
     if (size >= kSize) {
@@ -113,6 +112,7 @@ class gathered_writes {
 void produce_gathered(const std::function<void(const byte_sink&)>& produce, byte_sink write) {
   gathered_writes gathered(std::move(write));
   produce([&gathered](const char* data, std::size_t size) { gathered.add(data, size); });
+  gathered.flush();
 }
 
 }  // namespace
