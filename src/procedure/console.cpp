@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 
 #ifndef _WIN32
 #include <signal.h>
