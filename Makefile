@@ -35,8 +35,8 @@ test: test-linux test-windows test-sanitizers test-fuzz
 
 # The Linux suite, with the end-to-end rows run a second time against the
 # Windows program under Wine, and the checks of the finished .exe.
-test-linux: build windows
-	cmake -S . -B build -DVERSION_UPDATER_WINDOWS_PROGRAM=$(WINDOWS_EXE)
+test-linux: deps windows
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSION_UPDATER_WINDOWS_PROGRAM=$(WINDOWS_EXE)
 	cmake --build build -j $(JOBS)
 	cd build && ctest --output-on-failure -j $(JOBS)
 
@@ -77,4 +77,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-windows build-windows-deps build-*
+	rm -rf build build-*

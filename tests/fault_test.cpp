@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
 #include <thread>
@@ -61,15 +62,22 @@ bool privileged() {
   return geteuid() == 0;
 }
 
-// Runs the program as an unprivileged user, owning the folder as a user
-// would, so that file modes count.
-std::string as_unprivileged_user(const fs::path& folder) {
-  if (!privileged()) return "";
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    EXPECT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+// A standard mod tool folder, owned by an unprivileged user as a user's own
+// folder would be, with the given modes; gives the wrapper that runs the
+// program as that user, so that the modes count.
+std::string unprivileged_mod_tool(const fs::path& folder,
+                                  const std::map<std::string, fs::perms>& modes) {
+  mod_tool(folder);
+  std::string wrapper;
+  if (privileged()) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+      EXPECT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+    }
+    EXPECT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    wrapper = "setpriv --reuid=65534 --regid=65534 --clear-groups";
   }
-  EXPECT_EQ(chown(folder.c_str(), 65534, 65534), 0);
-  return "setpriv --reuid=65534 --regid=65534 --clear-groups";
+  for (const auto& [path, mode] : modes) fs::permissions(folder / path, mode);
+  return wrapper;
 }
 
 const std::string kStart = "Start Zelbix, close it and hit enter...\nChecksum: 3f2a9c\n\n";
@@ -105,29 +113,20 @@ const std::vector<fault_row> kFaultRows = {
      {}},
     {"read-only catalogue",
      [](const fs::path& folder) {
-       mod_tool(folder);
-       const std::string wrapper = as_unprivileged_user(folder);
-       fs::permissions(folder / kCataloguePath, fs::perms(0444));
-       return wrapper;
+       return unprivileged_mod_tool(folder, {{kCataloguePath, fs::perms(0444)}});
      },
      kStart + kAsk + kNotRecorded + "permission denied.\n",
      {{kConfigPath, kConfigPatched}}},
     {"folder where nothing can be created",
      [](const fs::path& folder) {
-       mod_tool(folder);
-       const std::string wrapper = as_unprivileged_user(folder);
-       fs::permissions(folder / kCataloguePath, fs::perms(0666));
-       fs::permissions(folder / "configs/games/TheForest", fs::perms(0555));
-       return wrapper;
+       return unprivileged_mod_tool(folder, {{kCataloguePath, fs::perms(0666)},
+                                             {"configs/games/TheForest", fs::perms(0555)}});
      },
      kStart + kAsk + kNotRecorded + "permission denied.\n",
      {{kConfigPath, kConfigPatched}}},
     {"settings that cannot be read",
      [](const fs::path& folder) {
-       mod_tool(folder);
-       const std::string wrapper = as_unprivileged_user(folder);
-       fs::permissions(folder / kConfigPath, fs::perms(0));
-       return wrapper;
+       return unprivileged_mod_tool(folder, {{kConfigPath, fs::perms(0)}});
      },
      kStart + "Could not update configs/UserConfiguration.xml: permission denied" +
          kNotSwitchedOff + kAsk + "Done. You can now start Zelbix.\n",

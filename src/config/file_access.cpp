@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -85,34 +84,25 @@ file_contents read_file(const std::string& path) {
 
 namespace {
 
-// Gathers the small pieces a serialiser hands out into large writes.
-class gathered_writes {
- public:
-  explicit gathered_writes(byte_sink write) : write_(std::move(write)) { pending_.reserve(kSize); }
-  void add(const char* data, std::size_t size) {
-    if (pending_.size() + size > kSize) flush();
-    if (size >= kSize) {
-      write_(data, size);
-    } else {
-      pending_.append(data, size);
+// Runs `produce`, handing its output to `write` in pieces of about a
+// megabyte rather than the small ones a serialiser makes.
+void produce_gathered(const std::function<void(const byte_sink&)>& produce,
+                      const byte_sink& write) {
+  constexpr std::size_t kPiece = 1 << 20;
+  std::string pending;
+  pending.reserve(kPiece);
+  produce([&](const char* data, std::size_t size) {
+    if (pending.size() + size > kPiece) {
+      write(pending.data(), pending.size());
+      pending.clear();
     }
-  }
-  void flush() {
-    if (!pending_.empty()) write_(pending_.data(), pending_.size());
-    pending_.clear();
-  }
-
- private:
-  static constexpr std::size_t kSize = 1 << 20;
-  byte_sink write_;
-  std::string pending_;
-};
-
-// Runs `produce`, handing its output to `write` in large pieces.
-void produce_gathered(const std::function<void(const byte_sink&)>& produce, byte_sink write) {
-  gathered_writes gathered(std::move(write));
-  produce([&gathered](const char* data, std::size_t size) { gathered.add(data, size); });
-  gathered.flush();
+    if (size >= kPiece) {
+      write(data, size);
+    } else {
+      pending.append(data, size);
+    }
+  });
+  if (!pending.empty()) write(pending.data(), pending.size());
 }
 
 }  // namespace

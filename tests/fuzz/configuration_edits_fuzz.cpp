@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <pugixml.hpp>
 #include <string>
@@ -62,18 +63,31 @@ std::size_t elements(pugi::xml_node node) {
   return count;
 }
 
-void check_settings(const std::string& before) {
-  const fs::path path = scratch() / "UserConfiguration.xml";
+// Puts `before` in the file at `name`, runs `edit` on that path, and holds
+// it to the rule: a refused file keeps its bytes; a written one loads back,
+// and was well-formed to begin with. Gives the written document, or nothing.
+bool edited(const char* name, const std::string& before,
+            const std::function<std::string(const std::string&)>& edit,
+            pugi::xml_document& original, pugi::xml_document& written) {
+  const fs::path path = scratch() / name;
   put(path, before);
-  const std::string problem = updater::patch_user_configuration(path.string());
+  const std::string problem = edit(path.string());
   const std::string after = get(path);
   if (!problem.empty()) {
-    check(after == before, "refused settings file changed");
+    check(after == before, "refused file changed");
+    return false;
+  }
+  check(loads_cleanly(original, before), "file written although not well-formed");
+  check(loads_cleanly(written, after), "written file does not load");
+  return true;
+}
+
+void check_settings(const std::string& before) {
+  pugi::xml_document original, written;
+  if (!edited("UserConfiguration.xml", before, updater::patch_user_configuration, original,
+              written)) {
     return;
   }
-  pugi::xml_document original, written;
-  check(loads_cleanly(original, before), "settings file written although not well-formed");
-  check(loads_cleanly(written, after), "written settings file does not load");
   for (const char* setting : {"autoupdate", "updateversions"}) {
     const pugi::xml_node value = written.child("UserConfiguration").child(setting).last_child();
     if (value.type() == pugi::node_pcdata || value.type() == pugi::node_cdata) {
@@ -82,21 +96,16 @@ void check_settings(const std::string& before) {
   }
 }
 
-void check_catalogue(const std::string& before) {
-  const fs::path path = scratch() / "Versions.xml";
-  put(path, before);
-  updater::version_catalogue catalogue(path.string());
+std::string record_version(const std::string& path) {
+  updater::version_catalogue catalogue(path);
   catalogue.open_entry();
   catalogue.fill_entry("0.48", "3f2a9c");
-  const std::string problem = catalogue.save();
-  const std::string after = get(path);
-  if (!problem.empty()) {
-    check(after == before, "refused catalogue changed");
-    return;
-  }
+  return catalogue.save();
+}
+
+void check_catalogue(const std::string& before) {
   pugi::xml_document original, written;
-  check(loads_cleanly(original, before), "catalogue written although not well-formed");
-  check(loads_cleanly(written, after), "written catalogue does not load");
+  if (!edited("Versions.xml", before, record_version, original, written)) return;
   const pugi::xml_node versions = written.child("versions");
   check(elements(versions) == elements(original.child("versions")) + 1,
         "not exactly one new entry");
