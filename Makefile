@@ -27,7 +27,7 @@ windows: deps
 	cmake -S . -B build-windows -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	  -DWINDOWS_DEPS_PREFIX=$(CURDIR)/build-windows-deps/prefix \
-	  "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$(CURDIR)/build-windows/wine;WINEDEBUG=-all;wine"
+	  "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$(CURDIR)/build-windows/wine;$(CURDIR)/tests/run-under-wine"
 	$(WINE) wineboot --init >/dev/null 2>&1 || true
 	cmake --build build-windows -j $(JOBS)
 
