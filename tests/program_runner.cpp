@@ -38,8 +38,8 @@ program_run run_program(const std::filesystem::path& folder, const std::string& 
   // Wine keeps its prefix beside the Windows program.
   const std::string program =
       windows ? "WINEPREFIX=" +
-                    quoted((std::filesystem::path(windows).parent_path() / "wine").string()) +
-                    " " + quoted(WINE_RUNNER) + " " + quoted(windows)
+                    quoted((std::filesystem::path(windows).parent_path() / "wine").string()) + " " +
+                    quoted(WINE_RUNNER) + " " + quoted(windows)
               : quoted(PROGRAM_PATH);
   const std::string line = "cd " + quoted(folder.string()) + " && " + wrapper + " " + program +
                            " < " + quoted((io / "stdin").string()) + " > " +
