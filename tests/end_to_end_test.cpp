@@ -194,16 +194,15 @@ std::string expected_output(const std::string& with_pauses) {
   return out;
 }
 
-class EndToEndTest : public testing::TestWithParam<scenario> {};
-
-TEST_P(EndToEndTest, ConsoleAndFiles) {
-  const scenario& row = GetParam();
+// Runs `row`'s input in a folder holding its files, and checks the console,
+// the exit status and every file afterwards.
+void check_row(const scenario& row, const std::string& arguments = "") {
   const auto folder = fresh_folder() / "modtool";
   std::filesystem::create_directories(folder);
   for (const auto& [path, bytes] : row.before) write_file(folder / path, bytes);
   const file_set before = files_below(folder);
 
-  const auto run = run_program(folder, row.input);
+  const auto run = run_program(folder, row.input, "", arguments);
 
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.output, expected_output(row.output));
@@ -218,7 +217,17 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
   EXPECT_EQ(files_below(folder), expected);
 }
 
+class EndToEndTest : public testing::TestWithParam<scenario> {};
+
+TEST_P(EndToEndTest, ConsoleAndFiles) {
+  check_row(GetParam());
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, EndToEndTest, testing::ValuesIn(kScenarios),
                          test_support::row_name());
+
+TEST(EndToEnd, ArgumentsHaveNoEffect) {
+  check_row(kScenarios.front(), "--help '/?' 0.49 logs/other.log");
+}
 
 }  // namespace

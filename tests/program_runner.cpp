@@ -27,7 +27,7 @@ bool windows_program() {
 }
 
 program_run run_program(const std::filesystem::path& folder, const std::string& input,
-                        const std::string& wrapper) {
+                        const std::string& wrapper, const std::string& arguments) {
   const std::filesystem::path io = folder.parent_path() / (folder.filename().string() + ".io");
   std::filesystem::create_directories(io);
   const char* windows = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
@@ -42,7 +42,7 @@ program_run run_program(const std::filesystem::path& folder, const std::string& 
                     quoted(WINE_RUNNER) + " " + quoted(windows)
               : quoted(PROGRAM_PATH);
   const std::string line = "cd " + quoted(folder.string()) + " && " + wrapper + " " + program +
-                           " < " + quoted((io / "stdin").string()) + " > " +
+                           " " + arguments + " < " + quoted((io / "stdin").string()) + " > " +
                            quoted((io / "stdout").string()) + " 2> " +
                            quoted((io / "stderr").string());
   const int status = std::system(line.c_str());

@@ -17,9 +17,10 @@ struct program_run {
 bool windows_program();
 
 // Runs the program in `folder` with `input` on standard input. `wrapper` is
-// put in front of the program on the shell line (for limits or another user).
+// put in front of the program on the shell line (for limits or another user),
+// `arguments` after it.
 program_run run_program(const std::filesystem::path& folder, const std::string& input,
-                        const std::string& wrapper = "");
+                        const std::string& wrapper = "", const std::string& arguments = "");
 
 // Every regular file below `folder`, by path relative to it with "/".
 std::map<std::string, std::string> files_below(const std::filesystem::path& folder);

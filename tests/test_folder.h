@@ -1,10 +1,12 @@
 // A fresh, empty folder for the running test, named after it so that tests
-// run in parallel never share files.
+// run in parallel never share files. The rows run against the Windows program
+// have the same names as the Linux ones and get folders of their own.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,7 +16,8 @@ namespace test_support {
 
 inline std::filesystem::path fresh_folder() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  std::string name = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM") ? "windows." : "";
+  name += std::string(test->test_suite_name()) + "." + test->name();
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.') c = '_';
   }
