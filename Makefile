@@ -11,6 +11,10 @@ PUGIXML_SOURCE = $(firstword $(wildcard $(CURDIR)/build-windows-deps/src/pugixml
 
 all: build
 
+# The suites share the machine's temporary folder and the Wine prefix, and
+# each build and ctest run is parallel inside: the targets run one at a time.
+.NOTPARALLEL:
+
 deps:
 	@scripts/install-deps
 
