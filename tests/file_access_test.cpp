@@ -15,7 +15,12 @@ namespace fs = std::filesystem;
 using test_support::fresh_folder;
 using test_support::read_file;
 using test_support::write_file;
-using updater::replace_file;
+
+// Replaces the file at `path` with `text`; gives the reason when refused.
+std::string replace_file(const fs::path& path, const std::string& text) {
+  return updater::replace_file(
+      path.string(), [&text](const updater::byte_sink& sink) { sink(text.data(), text.size()); });
+}
 
 std::size_t entries_in(const fs::path& folder) {
   std::size_t count = 0;
@@ -28,7 +33,7 @@ TEST(ReplaceFile, KeepsPermissions) {
   write_file(path, "old");
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const fs::perms before = fs::status(path).permissions();
-  EXPECT_EQ(replace_file(path.string(), "new"), "");
+  EXPECT_EQ(replace_file(path, "new"), "");
   EXPECT_EQ(fs::status(path).permissions(), before);
 }
 
@@ -41,7 +46,7 @@ TEST(ReplaceFile, ReadOnlyFileOnlyWhenTheSystemAllowsWriting) {
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   const bool writable = std::ofstream(path, std::ios::app).is_open();
-  EXPECT_EQ(replace_file(path.string(), "new").empty(), writable);
+  EXPECT_EQ(replace_file(path, "new").empty(), writable);
   EXPECT_EQ(read_file(path), writable ? "new" : "old");
   EXPECT_EQ(entries_in(path.parent_path()), 1u);
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
@@ -53,7 +58,7 @@ TEST(ReplaceFile, WritesThroughSymbolicLink) {
   std::error_code error;
   fs::create_symlink("real.xml", folder / "link.xml", error);
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
-  EXPECT_EQ(replace_file((folder / "link.xml").string(), "new"), "");
+  EXPECT_EQ(replace_file(folder / "link.xml", "new"), "");
   EXPECT_TRUE(fs::is_symlink(folder / "link.xml"));
   EXPECT_EQ(read_file(folder / "real.xml"), "new");
   EXPECT_EQ(entries_in(folder), 2u);

@@ -3,16 +3,11 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+
+#include "file_bytes.h"
 
 namespace test_support {
 namespace {
-
-std::string read_whole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string quoted(const std::string& text) {
   std::string out = "'";
@@ -29,11 +24,10 @@ bool windows_program() {
 program_run run_program(const std::filesystem::path& folder, const std::string& input,
                         const std::string& wrapper, const std::string& arguments) {
   const std::filesystem::path io = folder.parent_path() / (folder.filename().string() + ".io");
-  std::filesystem::create_directories(io);
   const char* windows = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
   // The Windows pause is the command interpreter's, which reads one key from
   // the redirected input: the first pause takes this line end.
-  std::ofstream(io / "stdin", std::ios::binary) << (windows ? "\n" : "") << input;
+  write_file(io / "stdin", (windows ? "\n" : "") + input);
 
   // Wine keeps its prefix beside the Windows program.
   const std::string program =
@@ -48,7 +42,7 @@ program_run run_program(const std::filesystem::path& folder, const std::string& 
   const int status = std::system(line.c_str());
 
   program_run run;
-  run.output = read_whole(io / "stdout");
+  run.output = read_file(io / "stdout");
   run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   if (windows) {
     // The Windows console writes CR LF; the lines themselves must match.
@@ -66,7 +60,7 @@ std::map<std::string, std::string> files_below(const std::filesystem::path& fold
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
     if (entry.is_regular_file()) {
-      files[entry.path().lexically_relative(folder).generic_string()] = read_whole(entry.path());
+      files[entry.path().lexically_relative(folder).generic_string()] = read_file(entry.path());
     }
   }
   return files;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #ifdef _WIN32
@@ -286,9 +287,5 @@ std::string replace_file(const std::string& path,
 }
 
 #endif
-
-std::string replace_file(const std::string& path, std::string_view bytes) {
-  return replace_file(path, [bytes](const byte_sink& sink) { sink(bytes.data(), bytes.size()); });
-}
 
 }  // namespace updater

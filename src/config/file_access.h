@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <functional>
 #include <string>
-#include <string_view>
 
 namespace updater {
 
@@ -38,9 +37,6 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 // killed outright.
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce);
-
-// The same, for content that is at hand whole.
-std::string replace_file(const std::string& path, std::string_view bytes);
 
 // Plain words for a C library error number, such as "permission denied".
 std::string describe_error(int error_number);

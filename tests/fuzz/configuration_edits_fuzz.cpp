@@ -8,14 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <pugixml.hpp>
 #include <string>
 
 #include "config/user_configuration.h"
 #include "config/version_catalogue.h"
+#include "file_bytes.h"
 
 namespace {
 
@@ -29,15 +28,6 @@ const fs::path& scratch() {
     return made;
   }();
   return folder;
-}
-
-void put(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string get(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void check(bool holds, const char* what) {
@@ -70,9 +60,9 @@ bool edited(const char* name, const std::string& before,
             const std::function<std::string(const std::string&)>& edit,
             pugi::xml_document& original, pugi::xml_document& written) {
   const fs::path path = scratch() / name;
-  put(path, before);
+  test_support::write_file(path, before);
   const std::string problem = edit(path.string());
-  const std::string after = get(path);
+  const std::string after = test_support::read_file(path);
   if (!problem.empty()) {
     check(after == before, "refused file changed");
     return false;
