@@ -35,8 +35,6 @@ const std::vector<patch_case> kPatches = {
                       "<updateversions>true</updateversions>"),
      "<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n\t<language>en</language>\n"
      "\t<updateversions>false</updateversions>\n</UserConfiguration>\n"},
-    {"already false", in_configuration("<autoupdate>false</autoupdate>"),
-     "<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n</UserConfiguration>\n"},
     {"empty setting gets no text",
      in_configuration("<autoupdate></autoupdate><updateversions>\n</updateversions>"),
      "<UserConfiguration>\n\t<autoupdate />\n\t<updateversions />\n</UserConfiguration>\n"},
@@ -51,8 +49,6 @@ const std::vector<patch_case> kPatches = {
      in_configuration("<autoupdate>1</autoupdate><autoupdate>2</autoupdate>"),
      "<UserConfiguration>\n\t<autoupdate>false</autoupdate>\n\t<autoupdate>2</autoupdate>\n"
      "</UserConfiguration>\n"},
-    {"names match case", in_configuration("<AutoUpdate>true</AutoUpdate>"),
-     "<UserConfiguration>\n\t<AutoUpdate>true</AutoUpdate>\n</UserConfiguration>\n"},
     {"other top-level element", "<Settings><autoupdate>true</autoupdate></Settings>",
      "<Settings>\n\t<autoupdate>true</autoupdate>\n</Settings>\n"},
     {"settings deeper down are not touched",
