@@ -73,7 +73,7 @@ const std::vector<fault_row> kFaultRows = {
      [](const fs::path& folder) {
        return unprivileged_mod_tool(folder, {{kCataloguePath, fs::perms(0444)}});
      },
-     kStart + kAsk + not_recorded("permission denied"),
+     kStart + kAsk + not_recorded("the file is read-only"),
      {{kConfigPath, kConfigPatched}}},
     {"folder where nothing can be created",
      [](const fs::path& folder) {

@@ -1,8 +1,37 @@
 #include "config/config_document.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "config/file_access.h"
 
 namespace updater {
+namespace {
+
+// True when the file holds nothing that a load keeps: only white space, the
+// declaration, comments, processing instructions, a document type
+// declaration, or nothing at all. Text of any other kind (JSON, plain text,
+// or UTF-16 without a byte-order mark, which reads as bytes with nulls) is
+// content that writing back an empty document would lose.
+bool holds_only_markup(const std::string& path) {
+  const file_contents file = read_file(path);
+  if (file.result != file_contents::outcome::read) return false;
+  if (std::memchr(file.bytes.get(), '\0', file.size) != nullptr) return false;
+  pugi::xml_document markup;
+  if (!markup.load_buffer(file.bytes.get(), file.size, pugi::parse_full | pugi::parse_fragment)) {
+    return false;
+  }
+  for (const pugi::xml_node node : markup.children()) {
+    const pugi::xml_node_type type = node.type();
+    if (type != pugi::node_comment && type != pugi::node_pi && type != pugi::node_declaration &&
+        type != pugi::node_doctype) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 load_result load_document(pugi::xml_document& document, const std::string& path) {
   document.reset();
@@ -15,15 +44,30 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
     return loaded;
   }
 
-  const pugi::xml_parse_result parsed = document.load_buffer(file.bytes.data(), file.bytes.size());
-  if (parsed || parsed.status == pugi::status_no_document_element) {
+  // Parsed where it lies, the document taking the bytes over, and ended by a
+  // null as pugixml's load_file ends them: the parser then never takes a null
+  // inside the file for its end.
+  char* bytes = static_cast<char*>(std::realloc(file.bytes.get(), file.size + 1));
+  if (bytes == nullptr) {
+    loaded.result = load_result::outcome::refused;
+    loaded.problem = "there is not enough memory to read it";
+    return loaded;
+  }
+  file.bytes.release();
+  bytes[file.size] = '\0';
+  const pugi::xml_parse_result parsed = document.load_buffer_inplace_own(bytes, file.size + 1);
+  if (parsed || (parsed.status == pugi::status_no_document_element && holds_only_markup(path))) {
     loaded.result = load_result::outcome::loaded;
     return loaded;
   }
   document.reset();
   loaded.result = load_result::outcome::refused;
-  loaded.problem = std::string("the file is not well-formed XML (") + parsed.description() +
-                   " at offset " + std::to_string(parsed.offset) + ")";
+  if (parsed.status == pugi::status_no_document_element) {
+    loaded.problem = "the file is not XML";
+  } else {
+    loaded.problem = std::string("the file is not well-formed XML (") + parsed.description() +
+                     " at offset " + std::to_string(parsed.offset) + ")";
+  }
   return loaded;
 }
 

@@ -16,10 +16,13 @@ struct load_result {
 };
 
 // Loads the file into `document`, which is emptied first. `loaded` covers a
-// file that holds no element at all (the document is then empty). `missing`
+// file without any element that holds only what a load drops anyway (white
+// space, the declaration, comments, processing instructions, a document type
+// declaration) or nothing at all; the document is then empty. `missing`
 // leaves the document empty. `refused` means the file exists but cannot be
-// read or is not well-formed: the caller must not write it back, since the
-// document would lose the file's content.
+// read, is not a regular file, is not well-formed, or holds something other
+// than XML: the caller must not write it back, since the document would lose
+// the file's content.
 load_result load_document(pugi::xml_document& document, const std::string& path);
 
 // Writes the document back, all-or-nothing, byte for byte as pugixml's

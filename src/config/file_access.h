@@ -1,13 +1,17 @@
-// Reading and rewriting the mod tool's XML files.
+// Every file the program reads or writes goes through here, and this is the
+// only place that writes to disk. Paths are UTF-8. Each platform has its own
+// side of this interface (file_access_posix.cpp, file_access_windows.cpp).
 //
-// This is the only place where the program writes to disk. A rewrite is
-// all-or-nothing: after replace_file returns, the file holds either its old
-// bytes or the new ones, whole, also when the process dies or the disk fills
-// up half way.
+// A rewrite is all-or-nothing: after replace_file returns, the file holds
+// either its old bytes or the new ones, whole, also when the process dies or
+// the disk fills up half way.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace updater {
@@ -15,13 +19,19 @@ namespace updater {
 struct file_contents {
   enum class outcome { read, missing, unreadable };
   outcome result = outcome::missing;
-  std::string bytes;    // the whole file, when read
+  // The whole file, when read: `size` bytes from std::malloc, so that a
+  // parser may take them over and free them itself.
+  std::unique_ptr<char, decltype(&std::free)> bytes{nullptr, &std::free};
+  std::size_t size = 0;
   std::string problem;  // why it could not be read, when unreadable
 };
 
 // Reads the whole file in binary mode. A path whose file or folder does not
-// exist is `missing`; a file that exists but cannot be read (no permission, a
-// folder, a read error) is `unreadable`, with the reason in plain words.
+// exist is `missing`. A file that exists but cannot be read is `unreadable`,
+// with the reason in plain words (no permission, in use by another program,
+// a folder). Only regular files are read: a device or a pipe is reported as
+// "it is not a regular file" without being opened for reading, so it can
+// neither block the program nor flood it.
 file_contents read_file(const std::string& path);
 
 // Receives the new content of a file, piece by piece, in order.
@@ -29,16 +39,32 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 
 // Replaces the file's content with what `produce` hands to the sink it is
 // given. Returns an empty string when the new bytes are on disk; otherwise
-// the reason in plain words, and the file is left exactly as it was. A file
-// that does not exist is created; a file that may not be written
-// (read-only, or in a folder where nothing may be created) is refused. The
-// file keeps its permission bits, and a symbolic link stays a link to the
-// rewritten file. No temporary file is left behind, unless the process is
-// killed outright.
+// the reason in plain words, and the file is left exactly as it was, with no
+// temporary file beside it. A file that does not exist is created. A file
+// that is read-only, that the user may not write, that is not a regular file,
+// or that lies in a folder where nothing may be created is refused. After
+// the first failed write, the sink ends `produce` early (by throwing through
+// it). Where the platform allows, the file keeps its owner, permission bits
+// and attributes, and a symbolic link stays a link to the rewritten file. A
+// request to end the program (Ctrl+C, closing the window) that arrives during
+// the rewrite abandons it, or lets it finish once the new file is in place,
+// and then ends the program.
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce);
 
-// Plain words for a C library error number, such as "permission denied".
-std::string describe_error(int error_number);
+// Opens the mod tool's log for reading in the platform's text mode, shared
+// with other programs: while it is open they may still write, rename or
+// delete the log. Null when the log cannot be opened or is not a regular
+// file (a folder, a device or a pipe, which are never opened for reading).
+std::FILE* open_log(const std::string& path);
+
+// True where the text mode of open_log already turns a carriage return and
+// line feed into a line feed (Windows).
+extern const bool kLogTextModeFoldsLineEnds;
+
+// For the platform sides of replace_file: runs `produce`, handing its output
+// to `write` in order, gathered into pieces of about a megabyte.
+void write_in_large_pieces(const std::function<void(const byte_sink&)>& produce,
+                           const byte_sink& write);
 
 }  // namespace updater

@@ -4,6 +4,7 @@
 
 #include <pugixml.hpp>
 #include <string>
+#include <string_view>
 
 namespace updater {
 
@@ -25,8 +26,13 @@ class version_catalogue {
   // Does nothing when no entry was made.
   void fill_entry(const std::string& version, const std::string& checksum);
   // Writes the catalogue back with the new entry. Returns an empty string
-  // when the entry is on disk; otherwise why not, and the file is left
-  // exactly as it was (a missing file is not created).
+  // when the entry is on disk, such that any XML parser reads back exactly
+  // the version and the checksum given; otherwise why not, and the file is
+  // left exactly as it was (a missing file is not created). A version or a
+  // checksum that is not UTF-8, or that holds a character XML 1.0 does not
+  // allow (a null or another control character below the space but tab and
+  // line feed) or a carriage return (read back as a line feed), is not
+  // recorded.
   std::string save();
 
  private:
@@ -36,5 +42,9 @@ class version_catalogue {
   pugi::xml_node checksum_element_;
   std::string problem_;  // why no entry could be made
 };
+
+// `text` with each byte that the catalogue cannot hold shown as "?", for a
+// message on one line.
+std::string printable(std::string_view text);
 
 }  // namespace updater

@@ -1,10 +1,10 @@
 #include "log/game_checksum.h"
 
 #include <cstring>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 #include <vector>
+
+#include "config/file_access.h"
 
 namespace updater {
 namespace {
@@ -91,7 +91,9 @@ void checksum_scanner::take_marked_line(const char* data, std::size_t size) {
   }
 
   if (line_feed != nullptr) {
-    if (!after_space_.empty() && after_space_.back() == '\r') after_space_.pop_back();
+    if (line_ends_hold_carriage_returns_ && !after_space_.empty() && after_space_.back() == '\r') {
+      after_space_.pop_back();
+    }
     state_ = state::settled;
   }
 }
@@ -106,17 +108,17 @@ mod_tool_log::~mod_tool_log() {
 }
 
 bool mod_tool_log::log_is_readable() {
-  if (test_reader_ == nullptr) test_reader_ = std::fopen(path_.c_str(), "r");
-  if (test_reader_ == nullptr) return false;
-  std::error_code error;
-  return !std::filesystem::is_directory(path_, error);
+  if (test_reader_ == nullptr) test_reader_ = open_log(path_);
+  return test_reader_ != nullptr;
 }
 
 std::string mod_tool_log::find_game_checksum() {
-  if (scan_reader_ == nullptr) scan_reader_ = std::fopen(path_.c_str(), "r");
+  if (scan_reader_ == nullptr) scan_reader_ = open_log(path_);
   if (scan_reader_ == nullptr) return std::string();
 
-  checksum_scanner scanner;
+  // Where the text mode has already folded CR LF, a carriage return left
+  // before a line feed was a lone one in the file, and stays in the line.
+  checksum_scanner scanner(!kLogTextModeFoldsLineEnds);
   std::vector<char> chunk(kReadChunk);
   for (;;) {
     const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), scan_reader_);

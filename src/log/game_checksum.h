@@ -19,6 +19,11 @@ inline constexpr char kLogPath[] = "logs/Zelbix.log";
 // Memory use stays bounded by the result, whatever the line lengths.
 class checksum_scanner {
  public:
+  // `line_ends_hold_carriage_returns`: false for bytes whose CR LF line ends
+  // were already turned into LF, where a carriage return before a line feed
+  // belongs to the line.
+  explicit checksum_scanner(bool line_ends_hold_carriage_returns = true)
+      : line_ends_hold_carriage_returns_(line_ends_hold_carriage_returns) {}
   // Feeds the next bytes of the log. Returns true once the result is settled;
   // further bytes are then ignored.
   bool feed(const char* data, std::size_t size);
@@ -31,6 +36,7 @@ class checksum_scanner {
   void enter_marked_line(const char* rest, std::size_t size);
   void take_marked_line(const char* data, std::size_t size);
 
+  bool line_ends_hold_carriage_returns_;
   state state_ = state::searching;
   std::string line_tail_;    // last bytes of the current line, for a marker split by a chunk edge
   std::string after_space_;  // text after the last space seen in the marked line
@@ -38,7 +44,8 @@ class checksum_scanner {
 
 // The mod tool's log, opened read-only in the platform's text mode. Both
 // readers stay open for the life of this object, so the log stays open
-// (shared) while the rest of the run goes on.
+// while the rest of the run goes on; it is shared, so the mod tool may still
+// write, rename or delete it meanwhile.
 class mod_tool_log {
  public:
   explicit mod_tool_log(std::string path = kLogPath) : path_(std::move(path)) {}
@@ -46,7 +53,8 @@ class mod_tool_log {
   mod_tool_log(const mod_tool_log&) = delete;
   mod_tool_log& operator=(const mod_tool_log&) = delete;
 
-  // True when the log can be opened for reading. A folder is not a log.
+  // True when the log can be opened for reading. Only a regular file is a
+  // log: a folder, a device or a pipe is not.
   bool log_is_readable();
   // Opens a second reader and scans it. Empty when the log holds no marked
   // line, when the marked line ends in a space, or when the open fails. A read

@@ -1,24 +1,38 @@
-// The console: every line the program prints and every wait for the user.
+// The console: every line the program prints, the one word it reads, and
+// every wait for the user. Each platform has its own side of this interface
+// (console_posix.cpp, console_windows.cpp).
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace updater {
 
-// Readies the console once, before the first line. Output to a closed pipe
-// then fails quietly instead of ending the program.
+// Readies the console once, before anything else. A standard input, output
+// or error that is closed is opened on the null device, so that no file the
+// program opens can take its place: closed input reads as the end of input,
+// and closed output discards. Output to a closed pipe then fails quietly
+// instead of ending the program.
 void prepare_console();
 
 // Writes the text and a line end to standard output, then flushes it.
 // Output errors are ignored.
 void print_line(std::string_view text);
 
-// Waits until the user presses a key. On Windows this is the command
-// interpreter's "pause". Elsewhere, when standard input is a terminal, it
-// prints "Press any key to continue . . . ", waits for one key without echo,
-// swallows the rest of that key's bytes and whatever was typed ahead, and
-// leaves the terminal as it found it, also when Ctrl+C ends the program
-// here. When standard input is not a terminal it returns at once.
+// Reads one word from standard input: leading white space is skipped, the
+// word ends at the next white space or at the end of input, and the rest of
+// the line is left unread. Empty at the end of input. Typed into a Windows
+// console, the word arrives in UTF-8 whatever the console's code page;
+// redirected input is taken byte for byte.
+std::string read_word();
+
+// Waits until the user presses a key. When standard input is not a terminal
+// (or console) nobody can press one, so it returns at once. In a Windows
+// console this is the command interpreter's "pause". In a terminal elsewhere
+// it prints "Press any key to continue . . . ", waits for one key without
+// echo, swallows the rest of that key's bytes and whatever was typed ahead,
+// and leaves the terminal as it found it, also when Ctrl+C ends the program
+// here or Ctrl+Z stops it (the pause takes up its mode again on continuing).
 void pause_console();
 
 }  // namespace updater

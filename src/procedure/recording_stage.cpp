@@ -1,7 +1,5 @@
 #include "procedure/recording_stage.h"
 
-#include <iostream>
-
 #include "config/user_configuration.h"
 #include "config/version_catalogue.h"
 #include "procedure/console.h"
@@ -19,10 +17,7 @@ void run_recording_stage(const std::string& game_checksum) {
   catalogue.open_entry();
 
   print_line("The Forest Version (e.g.: 0.48):");
-  // One word: leading white space is skipped, the rest of the line is left
-  // unread, and the end of input gives an empty word.
-  std::string version;
-  std::cin >> version;
+  const std::string version = read_word();
 
   catalogue.fill_entry(version, game_checksum);
   if (version.find('.') == std::string::npos) {
@@ -30,8 +25,8 @@ void run_recording_stage(const std::string& game_checksum) {
   } else if (const std::string problem = catalogue.save(); problem.empty()) {
     print_line("Done. You can now start Zelbix.");
   } else {
-    print_line("Could not record version " + version + " in " + kVersionCataloguePath + ": " +
-               problem + ".");
+    print_line("Could not record version " + printable(version) + " in " + kVersionCataloguePath +
+               ": " + problem + ".");
   }
   pause_console();
 }
