@@ -6,7 +6,7 @@ WINE := env WINEPREFIX=$(CURDIR)/build-windows/wine WINEDEBUG=-all wine
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 PUGIXML_SOURCE = $(firstword $(wildcard $(CURDIR)/build-windows-deps/src/pugixml-*/))
 
-.PHONY: all deps build demo test windows test-linux test-windows test-sanitizers fuzz-build \
+.PHONY: all deps build demo test windows dist test-linux test-windows test-sanitizers fuzz-build \
 	test-fuzz fuzz bench icon format clean
 
 all: build
@@ -35,6 +35,10 @@ windows: deps
 	$(WINE) wineboot --init >/dev/null 2>&1 || true
 	cmake --build build-windows -j $(JOBS)
 
+# The zip a Windows user downloads: the .exe, a read-me and SHA256SUMS.
+dist: windows
+	@scripts/dist
+
 test: test-linux test-windows test-sanitizers test-fuzz
 
 # The Linux suite, with the end-to-end rows run a second time against the
@@ -46,6 +50,7 @@ test-linux: deps windows
 
 test-windows: windows
 	cd build-windows && ctest --output-on-failure -j $(JOBS)
+	tests/check-reproducible
 
 # The Linux suite again, built with AddressSanitizer and UBSan: any report fails.
 test-sanitizers: deps

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "test_folder.h"
@@ -61,15 +60,5 @@ TEST_P(ScanTest, FromLogFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ScanTest, testing::ValuesIn(kScanCases), test_support::row_name());
-
-TEST(ModToolLog, LogRemovedAfterTheTestGivesNoChecksum) {
-  const fs::path path = fresh_folder() / "Zelbix.log";
-  write_file(path, "Game checksum: 3f2a9c\n");
-  mod_tool_log log(path.string());
-  ASSERT_TRUE(log.log_is_readable());
-  std::error_code error;
-  if (!fs::remove(path, error)) GTEST_SKIP() << "an open file cannot be removed here";
-  EXPECT_EQ(log.find_game_checksum(), "");
-}
 
 }  // namespace

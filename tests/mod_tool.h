@@ -59,9 +59,10 @@ inline std::string not_recorded(const std::string& reason) {
          ".\n{pause}";
 }
 
-// The console as the running program shows it, with its own pause text.
+// The console as the running program shows it: with redirected input the
+// pauses show nothing.
 inline std::string on_console(std::string text) {
-  const std::string pause = windows_program() ? "Press any key to continue... " : "";
+  const std::string pause;
   for (std::size_t at; (at = text.find("{pause}")) != std::string::npos;) {
     text.replace(at, 7, pause);
   }

@@ -25,9 +25,7 @@ program_run run_program(const std::filesystem::path& folder, const std::string& 
                         const std::string& wrapper, const std::string& arguments) {
   const std::filesystem::path io = folder.parent_path() / (folder.filename().string() + ".io");
   const char* windows = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
-  // The Windows pause is the command interpreter's, which reads one key from
-  // the redirected input: the first pause takes this line end.
-  write_file(io / "stdin", (windows ? "\n" : "") + input);
+  write_file(io / "stdin", input);
 
   // Wine keeps its prefix beside the Windows program.
   const std::string program =

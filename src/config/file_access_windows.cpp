@@ -1,7 +1,12 @@
 // The file access seam on Windows. Paths go from UTF-8 to UTF-16 once, here,
 // and every call is the wide one.
+#define NOMINMAX
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include "config/file_access.h"
@@ -12,12 +17,19 @@ const bool kLogTextModeFoldsLineEnds = true;
 
 namespace {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 std::wstring widen(const std::string& text) {
   if (text.empty()) return std::wstring();
   const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
   std::wstring wide(std::size_t(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), size);
   return wide;
+}
+
+bool held_by_another_program(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION;
 }
 
 std::string describe_error(DWORD error) {
@@ -40,6 +52,40 @@ std::string describe_error(DWORD error) {
   }
 }
 
+// Other programs hold files open for a moment: a virus scanner or the search
+// indexer looking at a file just written, a sync client, the mod tool still
+// shutting down. Such a hold shows as one of the errors above, and is waited
+// out, with growing pauses, for about two seconds in all.
+class lock_wait {
+ public:
+  // True when `error` may come from a passing hold and time is left; it has
+  // then waited a little, and the caller tries again.
+  bool wait_again(DWORD error) {
+    if (!held_by_another_program(error) || waited_ >= kPatienceMs) return false;
+    Sleep(pause_);
+    waited_ += pause_;
+    pause_ = std::min<DWORD>(pause_ * 2, 250);
+    return true;
+  }
+
+ private:
+  static constexpr DWORD kPatienceMs = 2000;
+  DWORD pause_ = 1;
+  DWORD waited_ = 0;
+};
+
+// CreateFileW of an existing file, shared with every other program, waiting
+// out a passing hold. Sets `error` when it fails.
+HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
+  lock_wait locks;
+  HANDLE handle;
+  while ((handle = CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE &&
+         locks.wait_again(error = GetLastError())) {
+  }
+  return handle;
+}
+
 file_contents unreadable(std::string problem) {
   file_contents file;
   file.result = file_contents::outcome::unreadable;
@@ -59,10 +105,9 @@ file_contents read_file(const std::string& path) {
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return unreadable("it is a folder");
 
-  const HANDLE handle = CreateFileW(wide_path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return unreadable(describe_error(GetLastError()));
+  DWORD error = ERROR_SUCCESS;
+  const HANDLE handle = open_existing(wide_path, GENERIC_READ, error);
+  if (handle == INVALID_HANDLE_VALUE) return unreadable(describe_error(error));
   LARGE_INTEGER size{};
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
     CloseHandle(handle);
@@ -74,7 +119,7 @@ file_contents read_file(const std::string& path) {
   // a file that grows meanwhile is read on to its end.
   std::size_t capacity = std::size_t(size.QuadPart) + 1;
   file.bytes.reset(static_cast<char*>(std::malloc(capacity)));
-  DWORD error = file.bytes ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+  if (!file.bytes) error = ERROR_NOT_ENOUGH_MEMORY;
   while (error == ERROR_SUCCESS) {
     if (file.size == capacity) {
       char* grown = static_cast<char*>(std::realloc(file.bytes.get(), capacity * 2));
@@ -86,10 +131,9 @@ file_contents read_file(const std::string& path) {
       file.bytes.reset(grown);
       capacity *= 2;
     }
-    const std::size_t room = capacity - file.size;
+    const DWORD room = DWORD(std::min<std::size_t>(capacity - file.size, 1u << 30));
     DWORD got = 0;
-    if (!ReadFile(handle, file.bytes.get() + file.size,
-                  room > (1u << 30) ? (1u << 30) : DWORD(room), &got, nullptr)) {
+    if (!ReadFile(handle, file.bytes.get() + file.size, room, &got, nullptr)) {
       error = GetLastError();
     } else if (got == 0) {
       break;
@@ -108,12 +152,64 @@ std::FILE* open_log(const std::string& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return nullptr;
   }
-  return _wfopen(wide_path.c_str(), L"r");
+  // The runtime's own shared open does not share deletion, which would stop
+  // the mod tool from renaming or deleting its log while we hold it.
+  DWORD error = ERROR_SUCCESS;
+  const HANDLE handle = open_existing(wide_path, GENERIC_READ, error);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_TEXT);
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(descriptor, "r");
+  if (stream == nullptr) _close(descriptor);
+  return stream;
 }
 
 namespace {
 
+std::atomic<bool> end_requested{false};
+HANDLE rewrite_settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+BOOL WINAPI note_end_request(DWORD event) {
+  end_requested = true;
+  // Ctrl+C and Ctrl+Break: the rewrite notices, cleans up and ends the program.
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // Closing the window, logging off, shutting down: the program ends as soon
+  // as this returns, so the rewrite gets a few seconds to clean up first.
+  WaitForSingleObject(rewrite_settled, 4000);
+  return FALSE;
+}
+
+// While alive, a request to end the program from the console is only noted,
+// so that the rewrite can be abandoned cleanly or finished; on destruction it
+// ends the program as Ctrl+C would have.
+class end_requests_noted {
+ public:
+  end_requests_noted() {
+    end_requested = false;
+    ResetEvent(rewrite_settled);
+    SetConsoleCtrlHandler(note_end_request, TRUE);
+  }
+  ~end_requests_noted() {
+    SetEvent(rewrite_settled);
+    SetConsoleCtrlHandler(note_end_request, FALSE);
+    if (end_requested) ExitProcess(STATUS_CONTROL_C_EXIT);
+  }
+  bool noted() const { return end_requested; }
+};
+
 struct write_stopped {};
+
+// The attributes a user or a tool may have given the file, which the new
+// file keeps.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 }  // namespace
 
@@ -121,47 +217,63 @@ std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce) {
   const std::wstring target = widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
     if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
     // Replacing a file needs no right to write into it; a file that may not
-    // be written (read-only, say) is still refused.
-    HANDLE probe = CreateFileW(target.c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return describe_error(GetLastError());
+    // be written is still refused.
+    DWORD error = ERROR_SUCCESS;
+    const HANDLE probe = open_existing(target, GENERIC_WRITE, error);
+    if (probe == INVALID_HANDLE_VALUE) return describe_error(error);
+    const DWORD type = GetFileType(probe);
     CloseHandle(probe);
+    if (type != FILE_TYPE_DISK) return "it is not a regular file";
   }
 
+  const end_requests_noted requests;
   const std::wstring temporary = target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                  std::to_wstring(GetTickCount());
+  const DWORD kept = exists ? attributes & kKeptAttributes : 0;
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return describe_error(GetLastError());
 
   DWORD error = ERROR_SUCCESS;
   try {
     write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
       while (size > 0 && error == ERROR_SUCCESS) {
-        const DWORD part = size > (1u << 30) ? (1u << 30) : DWORD(size);
+        const DWORD part = DWORD(std::min<std::size_t>(size, 1u << 30));
         DWORD written = 0;
         if (!WriteFile(file, data, part, &written, nullptr)) error = GetLastError();
         data += written;
         size -= written;
       }
-      if (error != ERROR_SUCCESS) throw write_stopped();
+      if (error != ERROR_SUCCESS || requests.noted()) throw write_stopped();
     });
   } catch (const write_stopped&) {
   }
-  if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-  if (error == ERROR_SUCCESS && !MoveFileExW(temporary.c_str(), target.c_str(),
-                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(file)) {
     error = GetLastError();
   }
-  if (error != ERROR_SUCCESS) {
-    DeleteFileW(temporary.c_str());
-    return describe_error(error);
+  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+
+  bool replaced = false;
+  if (error == ERROR_SUCCESS && !requests.noted()) {
+    lock_wait locks;
+    while (!(replaced = MoveFileExW(temporary.c_str(), target.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) &&
+           locks.wait_again(error = GetLastError())) {
+    }
+    // The file itself could be written, so a refusal now comes from a
+    // program that still holds it open.
+    if (!replaced && held_by_another_program(error)) error = ERROR_SHARING_VIOLATION;
+  }
+  if (!replaced) {
+    lock_wait locks;
+    while (!DeleteFileW(temporary.c_str()) && locks.wait_again(GetLastError())) {
+    }
+    return error != ERROR_SUCCESS ? describe_error(error) : "the program was asked to end";
   }
   return std::string();
 }
