@@ -1,141 +1,92 @@
-// The pause in a real terminal: it waits for a key, swallows what was typed
-// ahead and the tail of a multi-byte key, and leaves the terminal as it was.
-#include <gtest/gtest.h>
+// The pause in a real terminal, the program started from a shell with job
+// control as a user starts it: it waits for one key, swallows what was typed
+// ahead and the tail of a key that sends several bytes, and leaves the
+// terminal as it found it, also when Ctrl+Z stops it and when Ctrl+C ends it.
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <string>
 #include <thread>
 
-#include "test_folder.h"
+#include "support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::fresh_folder;
-using test_support::read_file;
-using test_support::write_file;
+using namespace test_support;
 
-constexpr char kPause[] = "Press any key to continue . . . ";
+struct terminal {
+  int fd = -1;
+  std::string screen;
 
-class terminal_run {
- public:
-  explicit terminal_run(const std::filesystem::path& folder) {
-    pid_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-      if (chdir(folder.c_str()) == 0) execl(PROGRAM_PATH, PROGRAM_PATH, nullptr);
-      _exit(127);
-    }
-  }
-  ~terminal_run() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (terminal_ >= 0) close(terminal_);
-  }
-
-  // Reads the screen until `text` has appeared `count` times in all, or five seconds pass.
-  bool shows(const std::string& text, int count = 1) {
+  // True once `text` shows, within five seconds; the screen is read up to it.
+  bool shows(const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (occurrences(text) < count && std::chrono::steady_clock::now() < deadline) {
-      pollfd ready{terminal_, POLLIN, 0};
-      if (poll(&ready, 1, 50) <= 0) continue;
+    while (screen.find(text) == std::string::npos) {
+      pollfd ready{fd, POLLIN, 0};
       char bytes[256];
-      const ssize_t got = read(terminal_, bytes, sizeof bytes);
-      if (got <= 0) break;
-      screen_.append(bytes, std::size_t(got));
+      const ssize_t got = poll(&ready, 1, 50) > 0 ? read(fd, bytes, sizeof bytes) : 0;
+      if (got > 0) screen.append(bytes, std::size_t(got));
+      if (std::chrono::steady_clock::now() > deadline) return false;
     }
-    return occurrences(text) >= count;
+    screen.erase(0, screen.find(text) + text.size());
+    return true;
   }
-
   void type(const std::string& keys) {
-    ASSERT_EQ(write(terminal_, keys.data(), keys.size()), ssize_t(keys.size()));
+    ASSERT_EQ(write(fd, keys.data(), keys.size()), ssize_t(keys.size()));
   }
-
-  // True when the program is still waiting after a short while.
-  bool still_waiting() {
+  // True when the terminal echoes and reads whole lines, as a shell leaves it.
+  bool as_found() {
     std::this_thread::sleep_for(300ms);
-    return waitpid(pid_, &status_, WNOHANG) == 0;
-  }
-
-  int wait_for_exit() {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!exited_ && std::chrono::steady_clock::now() < deadline) {
-      shows("\x01never");  // keep draining the screen so the program can finish
-      exited_ = waitpid(pid_, &status_, WNOHANG) == pid_;
-    }
-    return status_;
-  }
-
-  termios settings() const {
     termios now{};
-    tcgetattr(terminal_, &now);
-    return now;
+    tcgetattr(fd, &now);
+    return (now.c_lflag & ECHO) && (now.c_lflag & ICANON);
   }
-
- private:
-  int occurrences(const std::string& text) const {
-    int count = 0;
-    for (auto at = screen_.find(text); at != std::string::npos; at = screen_.find(text, at + 1))
-      ++count;
-    return count;
-  }
-
-  int terminal_ = -1;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  int status_ = -1;
-  std::string screen_;
 };
 
-std::filesystem::path mod_tool() {
-  const auto folder = fresh_folder() / "modtool";
+TEST(Terminal, ThePauseInAShellWithJobControl) {
+  const fs::path folder = fresh_folder();
   write_file(folder / "logs/Zelbix.log", "Game checksum: 3f2a9c\n");
   write_file(folder / "configs/UserConfiguration.xml", "<UserConfiguration/>");
   write_file(folder / "configs/games/TheForest/Versions.xml", "<versions/>");
-  return folder;
-}
+  terminal shell;
+  if (forkpty(&shell.fd, nullptr, nullptr, nullptr) == 0) {
+    if (chdir(folder.c_str()) == 0) execlp("dash", "dash", "-i", nullptr);
+    _exit(127);
+  }
+  const std::string run = std::string(PROGRAM_PATH) + "\n", pause = "continue . . .";
 
-TEST(Terminal, KeysDoNotLeakIntoTheVersion) {
-  const auto folder = mod_tool();
-  terminal_run run(folder);
-  ASSERT_TRUE(run.shows(kPause));
-  EXPECT_TRUE(run.still_waiting());
-  run.type("\x1b[A");  // an arrow key sends three bytes
-  ASSERT_TRUE(run.shows("The Forest Version (e.g.: 0.48):"));
-  run.type("0.48 beta\nmore typed ahead\n");
-  ASSERT_TRUE(run.shows("Done. You can now start Zelbix."));
-  ASSERT_TRUE(run.shows(kPause, 2));
-  // Neither the rest of the version's line nor the next line ends the pause.
-  EXPECT_TRUE(run.still_waiting());
-  run.type("x");
-  const int status = run.wait_for_exit();
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(read_file(folder / "configs/games/TheForest/Versions.xml"),
-            "<?xml version=\"1.0\"?>\n<versions>\n\t<version id=\"0.48\">\n"
-            "\t\t<checksum>3f2a9c</checksum>\n\t</version>\n</versions>\n");
-  const termios after = run.settings();
-  EXPECT_TRUE(after.c_lflag & ICANON);
-  EXPECT_TRUE(after.c_lflag & ECHO);
-}
+  shell.type(run);
+  ASSERT_TRUE(shell.shows(pause));
+  shell.type("\x1a");  // Ctrl+Z
+  ASSERT_TRUE(shell.shows("Stopped"));
+  EXPECT_TRUE(shell.as_found());
+  // The shell may set the terminal as it likes; back, the pause takes up its mode.
+  shell.type("stty sane; fg\n");
+  EXPECT_FALSE(shell.as_found());
+  for (const char* byte : {"\x1b", "[", "A"}) {  // an arrow key, its bytes 30 ms apart
+    shell.type(byte);
+    std::this_thread::sleep_for(30ms);
+  }
+  ASSERT_TRUE(shell.shows("Version (e.g.: 0.48):"));
+  shell.type("0.48 beta\nmore typed ahead\n");
+  ASSERT_TRUE(shell.shows(pause));
+  EXPECT_FALSE(shell.as_found()) << "the pause ended by what was typed ahead";
+  shell.type("x");
+  EXPECT_TRUE(shell.as_found());
+  shell.type("echo status-$?-\n");
+  EXPECT_TRUE(shell.shows("status-0-"));
+  EXPECT_NE(read_file(folder / "configs/games/TheForest/Versions.xml").find("id=\"0.48\""),
+            std::string::npos);
 
-TEST(Terminal, CtrlCAtThePauseRestoresTheTerminal) {
-  terminal_run run(mod_tool());
-  ASSERT_TRUE(run.shows(kPause));
-  run.type("\x03");
-  const int status = run.wait_for_exit();
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGINT);
-  const termios after = run.settings();
-  EXPECT_TRUE(after.c_lflag & ICANON);
-  EXPECT_TRUE(after.c_lflag & ECHO);
+  shell.type(run);
+  ASSERT_TRUE(shell.shows(pause));
+  shell.type("\x03");  // Ctrl+C
+  EXPECT_TRUE(shell.as_found());
+  shell.type("echo status-$?-\n");
+  EXPECT_TRUE(shell.shows("status-130-"));
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+// What every test needs: a fresh folder of its own, and a file's bytes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace test_support {
+
+namespace fs = std::filesystem;
+
+inline void write_file(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An empty folder for the running test, below one whose name is not ASCII,
+// so that every path the program is given holds Cyrillic and CJK letters.
+inline fs::path fresh_folder() {
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM") ? "windows." : "") +
+                     test->test_suite_name() + "." + test->name();
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  const fs::path folder =
+      fs::temp_directory_path() / fs::u8path(u8"version-updater-проверка-測試") / name;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+}  // namespace test_support
