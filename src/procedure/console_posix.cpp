@@ -100,9 +100,10 @@ void pause_console() {
   sigaction(SIGTSTP, nullptr, &previous_stop);
   if (previous_stop.sa_handler != SIG_IGN) set_stop_handler(restore_terminal_and_stop);
 
-  std::cout << "Press any key to continue . . . " << std::flush;
-  // TCSAFLUSH drops whatever was typed before the prompt appeared.
+  // TCSAFLUSH drops whatever was typed before the prompt appears; by the
+  // time it shows, the terminal is in the pause's mode.
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal_in_pause);
+  std::cout << "Press any key to continue . . . " << std::flush;
   char key[64];
   while (read(STDIN_FILENO, key, sizeof key) < 0 && errno == EINTR) {
   }
