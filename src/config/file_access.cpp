@@ -4,7 +4,7 @@ namespace updater {
 
 void write_in_large_pieces(const std::function<void(const byte_sink&)>& produce,
                            const byte_sink& write) {
-  constexpr std::size_t kPiece = 1 << 20;
+  constexpr std::size_t kPiece = 1 << 16;
   std::string pending;
   pending.reserve(kPiece);
   produce([&](const char* data, std::size_t size) {

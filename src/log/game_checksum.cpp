@@ -1,8 +1,8 @@
 #include "log/game_checksum.h"
 
 #include <cstring>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "config/file_access.h"
 
@@ -119,10 +119,11 @@ std::string mod_tool_log::find_game_checksum() {
   // Where the text mode has already folded CR LF, a carriage return left
   // before a line feed was a lone one in the file, and stays in the line.
   checksum_scanner scanner(!kLogTextModeFoldsLineEnds);
-  std::vector<char> chunk(kReadChunk);
+  // Not zeroed: a short log touches only the pages it fills.
+  const std::unique_ptr<char[]> chunk(new char[kReadChunk]);
   for (;;) {
-    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), scan_reader_);
-    if (got == 0 || scanner.feed(chunk.data(), got)) break;
+    const std::size_t got = std::fread(chunk.get(), 1, kReadChunk, scan_reader_);
+    if (got == 0 || scanner.feed(chunk.get(), got)) break;
   }
   return scanner.finish();
 }

@@ -26,6 +26,10 @@ void print_line(std::string_view text);
 // redirected input is taken byte for byte.
 std::string read_word();
 
+// The word of read_word, taken byte for byte from standard input, as
+// read_word does everywhere but in a Windows console.
+std::string read_word_from_bytes();
+
 // Waits until the user presses a key. When standard input is not a terminal
 // (or console) nobody can press one, so it returns at once. In a Windows
 // console this is the command interpreter's "pause". In a terminal elsewhere

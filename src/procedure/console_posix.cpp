@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
+#include <cstdio>
 #include <iterator>
 
 #include "procedure/console.h"
@@ -22,16 +22,8 @@ void prepare_console() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-void print_line(std::string_view text) {
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-  std::cout << '\n' << std::flush;
-  std::cout.clear();
-}
-
 std::string read_word() {
-  std::string word;
-  std::cin >> word;
-  return word;
+  return read_word_from_bytes();
 }
 
 namespace {
@@ -103,7 +95,8 @@ void pause_console() {
   // TCSAFLUSH drops whatever was typed before the prompt appears; by the
   // time it shows, the terminal is in the pause's mode.
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal_in_pause);
-  std::cout << "Press any key to continue . . . " << std::flush;
+  std::fputs("Press any key to continue . . . ", stdout);
+  std::fflush(stdout);
   char key[64];
   while (read(STDIN_FILENO, key, sizeof key) < 0 && errno == EINTR) {
   }
@@ -114,7 +107,8 @@ void pause_console() {
   for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
     sigaction(kEndingSignals[i], &previous[i], nullptr);
   }
-  std::cout << '\n' << std::flush;
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
 }
 
 }  // namespace updater

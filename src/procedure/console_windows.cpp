@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <iterator>
 
 #include "procedure/console.h"
@@ -50,19 +49,9 @@ void prepare_console() {
   }
 }
 
-void print_line(std::string_view text) {
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-  std::cout << '\n' << std::flush;
-  std::cout.clear();
-}
-
 std::string read_word() {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  if (!is_console(input)) {
-    std::string word;
-    std::cin >> word;
-    return word;
-  }
+  if (!is_console(input)) return read_word_from_bytes();
   // Typed into a console: read as UTF-16, so that the word reaches us whole
   // whatever the console's code page, and hand it on in UTF-8.
   std::wstring word;
@@ -85,7 +74,7 @@ std::string read_word() {
 }
 
 void pause_console() {
-  std::cout << std::flush;
+  std::fflush(stdout);
   // With redirected input nobody can press a key, and the interpreter's
   // pause would take a byte of that input instead.
   if (!is_console(GetStdHandle(STD_INPUT_HANDLE))) return;
