@@ -89,10 +89,8 @@ struct row {
   std::string check = "";             // a shell line that must succeed after
   std::string at_prompt = "";         // a shell line run once the version prompt shows
   int status = 0;
+  friend void PrintTo(const row& row, std::ostream* out) { *out << row.name; }
 };
-void PrintTo(const row& row, std::ostream* out) {
-  *out << row.name;
-}
 
 const std::string kHold = "second_program hold $CATALOGUE ";
 const std::string kUntilHeld = " > ../held & until [ -s ../held ]; do sleep 0.05; done";
@@ -228,9 +226,8 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
   for (const auto& [path, bytes] : row.before) write_file(folder / path, bytes);
   ASSERT_EQ(shell(folder, row.setup), 0);
   file_set expected = files_below(folder);
-  for (const auto& [path, bytes] : row.after) {
+  for (const auto& [path, bytes] : row.after)
     bytes ? void(expected[path] = *bytes) : void(expected.erase(path));
-  }
 
   std::string program = shell_word(PROGRAM_PATH), command = row.command, line;
   if (kWindowsProgram) {

@@ -17,10 +17,8 @@ using namespace std::string_literals;
 struct scan_case {
   const char* name;
   std::string log, checksum;
+  friend void PrintTo(const scan_case& row, std::ostream* out) { *out << row.name; }
 };
-void PrintTo(const scan_case& row, std::ostream* out) {
-  *out << row.name;
-}
 
 const std::vector<scan_case> kScanCases = {
     {"among other lines", "boot\nloading\n[12:00:01] Game checksum: 3f2a9c\nready\n", "3f2a9c"},

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <pugixml.hpp>
 
 #include "config/file_access.h"
@@ -28,9 +27,9 @@ bool loads(pugi::xml_document& document, const std::string& bytes) {
 }
 
 // Puts `before` in the file and runs `edit` on it; true when it was rewritten.
-bool rewritten(const std::string& before,
-               const std::function<std::string(const std::string&)>& edit,
-               pugi::xml_document& original, pugi::xml_document& after) {
+template <class Edit>
+bool rewritten(const std::string& before, Edit edit, pugi::xml_document& original,
+               pugi::xml_document& after) {
   std::ofstream(kPath, std::ios::binary | std::ios::trunc) << before;
   const bool refused = !edit(kPath).empty();
   const updater::file_contents file = updater::read_file(kPath);
