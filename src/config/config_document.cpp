@@ -10,9 +10,10 @@ namespace {
 
 // True when the file, read again (the first read was parsed in place), holds
 // nothing that a load keeps: only white space, the declaration, comments,
-// processing instructions, a document type declaration, or nothing at all. Text of any other kind (JSON, plain text,
-// or UTF-16 without a byte-order mark, which reads as bytes with nulls) is
-// content that writing back an empty document would lose.
+// processing instructions, a document type declaration, or nothing at all.
+// Text of any other kind (JSON, plain text, or UTF-16 without a byte-order
+// mark, which reads as bytes with nulls) is content that writing back an
+// empty document would lose.
 bool holds_only_markup(const std::string& path) {
   const file_contents file = read_file(path);
   if (file.result != file_contents::outcome::read) return false;
