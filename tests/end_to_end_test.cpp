@@ -180,6 +180,8 @@ const std::vector<row> kRows = {
    "0.48\n", "setfattr -n user.DOSATTRIB -v '\"0x2\"' $CATALOGUE", "{program}",
    "[ $(($(getfattr --only-values -n user.DOSATTRIB $CATALOGUE) & 2)) = 2 ]",
    kHold + "500" + kUntilHeld},
+  {"a catalogue locked for a second", windows_only, mod_tool(), says("", kDone), kRecorded, "0.48\n",
+   "", "second_program lock $CATALOGUE 1000" + kUntilHeld + "; {program}"},
   {"a catalogue held for good", windows_only, mod_tool(),
    says("", not_recorded("the file is in use by another program")), kSettingsOff, "0.48\n", "",
    "{program}", "", kHold + "6000" + kUntilHeld},

@@ -75,7 +75,7 @@ class lock_wait {
 };
 
 // CreateFileW of an existing file, shared with every other program, waiting
-// out a passing hold. Sets `error` when it fails.
+// out a passing hold. `error` is why it failed, or ERROR_SUCCESS.
 HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
   lock_wait locks;
   HANDLE handle;
@@ -83,6 +83,8 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
                                FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE &&
          locks.wait_again(error = GetLastError())) {
   }
+  // A hold waited out leaves no error behind.
+  if (handle != INVALID_HANDLE_VALUE) error = ERROR_SUCCESS;
   return handle;
 }
 
