@@ -62,9 +62,22 @@ std::FILE* open_log(const std::string& path);
 // line feed into a line feed (Windows).
 extern const bool kLogTextModeFoldsLineEnds;
 
+// For the platform sides of read_file: a file that could not be read, and why.
+file_contents unreadable(std::string problem);
+
+// For the platform sides of read_file: fills `file` by calling `read_some`
+// until it returns 0. The buffer starts with room for `expected_size` bytes
+// and one more, so the end shows in the first pass, and grows while the file
+// does. `read_some(into, room)` returns how many bytes it read, or -1 after a
+// read error, which it keeps itself. False after such an error or when memory
+// runs out; `file` is then not read.
+bool read_to_end(file_contents& file, std::size_t expected_size,
+                 const std::function<std::ptrdiff_t(char* into, std::size_t room)>& read_some);
+
 // For the platform sides of replace_file: runs `produce`, handing its output
-// to `write` in order, gathered into pieces of about a megabyte.
+// to `write` in order, gathered into pieces of 64 KiB or more. Once `write`
+// returns false, `produce` is ended early and nothing more is written.
 void write_in_large_pieces(const std::function<void(const byte_sink&)>& produce,
-                           const byte_sink& write);
+                           const std::function<bool(const char* data, std::size_t size)>& write);
 
 }  // namespace updater

@@ -52,13 +52,6 @@ std::string refusal_for_type(mode_t mode) {
   return std::string();
 }
 
-file_contents unreadable(std::string problem) {
-  file_contents file;
-  file.result = file_contents::outcome::unreadable;
-  file.problem = std::move(problem);
-  return file;
-}
-
 }  // namespace
 
 file_contents read_file(const std::string& path) {
@@ -84,33 +77,17 @@ file_contents read_file(const std::string& path) {
   }
 
   file_contents file;
-  // Room for one byte more than the size, to see the end in the first pass;
-  // a file that grows meanwhile is read on to its end.
-  std::size_t capacity = std::size_t(status.st_size) + 1;
-  file.bytes.reset(static_cast<char*>(std::malloc(capacity)));
-  int error = file.bytes ? 0 : ENOMEM;
-  while (error == 0) {
-    if (file.size == capacity) {
-      char* grown = static_cast<char*>(std::realloc(file.bytes.get(), capacity * 2));
-      if (grown == nullptr) {
-        error = ENOMEM;
-        break;
-      }
-      file.bytes.release();
-      file.bytes.reset(grown);
-      capacity *= 2;
-    }
-    const ssize_t got = read(descriptor, file.bytes.get() + file.size, capacity - file.size);
-    if (got == 0) break;
-    if (got > 0) {
-      file.size += std::size_t(got);
-    } else if (errno != EINTR) {
-      error = errno;
-    }
-  }
+  int error = 0;
+  const bool read_whole =
+      read_to_end(file, std::size_t(status.st_size), [&](char* into, std::size_t room) {
+        ssize_t got = 0;
+        while ((got = read(descriptor, into, room)) < 0 && errno == EINTR) {
+        }
+        if (got < 0) error = errno;
+        return std::ptrdiff_t(got);
+      });
   close(descriptor);
-  if (error != 0) return unreadable(describe_error(error));
-  file.result = file_contents::outcome::read;
+  if (!read_whole) return unreadable(describe_error(error != 0 ? error : ENOMEM));
   return file;
 }
 
@@ -180,8 +157,6 @@ class ending_signals_noted {
   struct sigaction previous_size_limit_;
 };
 
-struct write_stopped {};
-
 bool write_all(int descriptor, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = write(descriptor, bytes.data(), bytes.size());
@@ -216,13 +191,10 @@ std::string replace_file(const std::string& path,
   if (descriptor < 0) return describe_error(errno);
 
   int error = 0;
-  try {
-    write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
-      if (!write_all(descriptor, std::string_view(data, size))) error = errno;
-      if (error != 0 || signals.noted()) throw write_stopped();
-    });
-  } catch (const write_stopped&) {
-  }
+  write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
+    if (!write_all(descriptor, std::string_view(data, size))) error = errno;
+    return error == 0 && !signals.noted();
+  });
   // Abandoned at once when the program is asked to end: no mode, no flush.
   const auto going_on = [&] { return error == 0 && !signals.noted(); };
   if (going_on() && exists) {

@@ -88,13 +88,6 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
   return handle;
 }
 
-file_contents unreadable(std::string problem) {
-  file_contents file;
-  file.result = file_contents::outcome::unreadable;
-  file.problem = std::move(problem);
-  return file;
-}
-
 }  // namespace
 
 file_contents read_file(const std::string& path) {
@@ -117,34 +110,19 @@ file_contents read_file(const std::string& path) {
   }
 
   file_contents file;
-  // Room for one byte more than the size, to see the end in the first pass;
-  // a file that grows meanwhile is read on to its end.
-  std::size_t capacity = std::size_t(size.QuadPart) + 1;
-  file.bytes.reset(static_cast<char*>(std::malloc(capacity)));
-  if (!file.bytes) error = ERROR_NOT_ENOUGH_MEMORY;
-  while (error == ERROR_SUCCESS) {
-    if (file.size == capacity) {
-      char* grown = static_cast<char*>(std::realloc(file.bytes.get(), capacity * 2));
-      if (grown == nullptr) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-        break;
-      }
-      file.bytes.release();
-      file.bytes.reset(grown);
-      capacity *= 2;
-    }
-    const DWORD room = DWORD(std::min<std::size_t>(capacity - file.size, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(handle, file.bytes.get() + file.size, room, &got, nullptr)) {
-      error = GetLastError();
-    } else if (got == 0) {
-      break;
-    }
-    file.size += got;
-  }
+  const bool read_whole =
+      read_to_end(file, std::size_t(size.QuadPart), [&](char* into, std::size_t room) {
+        DWORD got = 0;
+        if (ReadFile(handle, into, DWORD(std::min<std::size_t>(room, 1u << 30)), &got, nullptr)) {
+          return std::ptrdiff_t(got);
+        }
+        error = GetLastError();
+        return std::ptrdiff_t(-1);
+      });
   CloseHandle(handle);
-  if (error != ERROR_SUCCESS) return unreadable(describe_error(error));
-  file.result = file_contents::outcome::read;
+  if (!read_whole) {
+    return unreadable(describe_error(error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY));
+  }
   return file;
 }
 
@@ -206,8 +184,6 @@ class end_requests_noted {
   bool noted() const { return end_requested; }
 };
 
-struct write_stopped {};
-
 // The attributes a user or a tool may have given the file, which the new
 // file keeps.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -242,19 +218,16 @@ std::string replace_file(const std::string& path,
   if (file == INVALID_HANDLE_VALUE) return describe_error(GetLastError());
 
   DWORD error = ERROR_SUCCESS;
-  try {
-    write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
-      while (size > 0 && error == ERROR_SUCCESS) {
-        const DWORD part = DWORD(std::min<std::size_t>(size, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, data, part, &written, nullptr)) error = GetLastError();
-        data += written;
-        size -= written;
-      }
-      if (error != ERROR_SUCCESS || requests.noted()) throw write_stopped();
-    });
-  } catch (const write_stopped&) {
-  }
+  write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
+    while (size > 0 && error == ERROR_SUCCESS) {
+      const DWORD part = DWORD(std::min<std::size_t>(size, 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(file, data, part, &written, nullptr)) error = GetLastError();
+      data += written;
+      size -= written;
+    }
+    return error == ERROR_SUCCESS && !requests.noted();
+  });
   if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(file)) {
     error = GetLastError();
   }
