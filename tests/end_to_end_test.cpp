@@ -4,8 +4,9 @@
 // every other file must come back byte for byte, with no temporary file left.
 // Shell lines around the run set up what plain files cannot (devices, owners,
 // modes, limits, injected faults) and check what bytes cannot show; they name
-// the files $LOG, $SETTINGS and $CATALOGUE. Under Wine, second_program holds
-// or renames a file while the updater waits at the version prompt.
+// the files $LOG, $SETTINGS and $CATALOGUE. Under Wine, second_program holds,
+// locks or renames a file, before the run or while the updater waits at the
+// version prompt.
 #include <sys/wait.h>
 
 #include <csignal>
