@@ -96,9 +96,8 @@ struct row {
 const std::string kHold = "second_program hold $CATALOGUE ";
 const std::string kUntilHeld = " > ../held & until [ -s ../held ]; do sleep 0.05; done";
 // A leak check cannot run under a tracer.
-const std::string kFsync =
-    "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null "
-    "-e trace=fsync,rename -e inject=fsync:";
+const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null ";
+const std::string kFsync = kStrace + "-e trace=fsync,rename -e inject=fsync:";
 const std::string kRoot = "it is not a regular file", kBig = "the file would exceed the size limit";
 
 // clang-format off
@@ -147,6 +146,9 @@ const std::vector<row> kRows = {
   {"a flush to disk fails, then a rename", linux_only, mod_tool(),
    says("input/output error", not_recorded("input/output error")), {}, "0.48\n", "",
    kFsync + "error=EIO:when=1 -e inject=rename:error=EIO:when=1 {program}"},
+  {"settings that fail to read", linux_only, mod_tool(), says("input/output error", kDone),
+   kOnlyRecorded, "0.48\n", "",
+   kStrace + "-P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
   {"Ctrl+C during a write-back", linux_only, mod_tool(), kStart + "Checksum: 3f2a9c\n\n", {},
    "0.48\n", "", kFsync + "signal=SIGINT {program}", "", "", 128 + SIGINT},
   {"output into a pipe whose reader has gone", linux_only, mod_tool(), "", kRecorded, "0.48\n", "",
