@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/file_access.h"
+#include "platform/file_access.h"
 
 namespace updater {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "config/file_access.h"
+#include "platform/file_access.h"
 
 namespace updater {
 namespace {

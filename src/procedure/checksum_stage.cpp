@@ -3,7 +3,7 @@
 #include <string>
 
 #include "log/game_checksum.h"
-#include "procedure/console.h"
+#include "platform/console.h"
 #include "procedure/recording_stage.h"
 
 namespace updater {

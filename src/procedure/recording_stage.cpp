@@ -2,7 +2,7 @@
 
 #include "config/user_configuration.h"
 #include "config/version_catalogue.h"
-#include "procedure/console.h"
+#include "platform/console.h"
 
 namespace updater {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <pugixml.hpp>
 
-#include "config/file_access.h"
+#include "platform/file_access.h"
 #include "config/user_configuration.h"
 #include "config/version_catalogue.h"
 

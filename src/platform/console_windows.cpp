@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "procedure/console.h"
+#include "platform/console.h"
 
 namespace updater {
 namespace {

@@ -1,4 +1,4 @@
-#include "config/file_access.h"
+#include "platform/file_access.h"
 
 namespace updater {
 

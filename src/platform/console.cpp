@@ -1,5 +1,5 @@
 // The console operations that are the same on every platform.
-#include "procedure/console.h"
+#include "platform/console.h"
 
 #include <cctype>
 #include <cstdio>

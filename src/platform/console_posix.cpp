@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "procedure/console.h"
+#include "platform/console.h"
 
 namespace updater {
 

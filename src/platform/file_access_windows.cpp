@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "config/file_access.h"
+#include "platform/file_access.h"
 
 namespace updater {
 

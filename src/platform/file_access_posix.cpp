@@ -11,7 +11,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "config/file_access.h"
+#include "platform/file_access.h"
 
 namespace updater {
 
