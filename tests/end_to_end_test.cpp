@@ -114,6 +114,8 @@ const std::vector<row> kRows = {
    "rm $LOG && mkdir $LOG"},
   {"no marked line", both, mod_tool(kLogPath, "game checksum: 3f2a9c\n"),
    kStart + "Checksum not found. Terminating...\n", {}},
+  {"a 0x1A byte before the marked line", both, mod_tool(kLogPath, "\x1a" + kLog), says("", kDone),
+   kRecorded},
   {"settings of only a comment", both, mod_tool(kConfigPath, "<?xml version=\"1.0\"?><!---->"),
    says("", kDone), {{kConfigPath, kDeclaration}, {kCataloguePath, recorded()}}},
   {"settings in JSON", both, mod_tool(kConfigPath, "{ \"autoupdate\": 1 }"),

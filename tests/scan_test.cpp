@@ -34,6 +34,7 @@ const std::vector<scan_case> kScanCases = {
     {"a carriage return at the very end stays", "Game checksum: 3f2a9c\r", "3f2a9c\r"},
     {"the last line needs no line end", "a\nb Game checksum: x y z", "z"},
     {"a null is an ordinary byte", "a\0b Game checksum: 3f\0x\n"s, "3f\0x"s},
+    {"so is 0x1A", "\x1a\nGame checksum: 3f\x1a\r\n", "3f\x1a"},
 };
 
 class ScanTest : public testing::TestWithParam<scan_case> {};

@@ -91,7 +91,7 @@ void checksum_scanner::take_marked_line(const char* data, std::size_t size) {
   }
 
   if (line_feed != nullptr) {
-    if (line_ends_hold_carriage_returns_ && !after_space_.empty() && after_space_.back() == '\r') {
+    if (!after_space_.empty() && after_space_.back() == '\r') {
       after_space_.pop_back();
     }
     state_ = state::settled;
@@ -116,9 +116,7 @@ std::string mod_tool_log::find_game_checksum() {
   if (scan_reader_ == nullptr) scan_reader_ = open_log(path_);
   if (scan_reader_ == nullptr) return std::string();
 
-  // Where the text mode has already folded CR LF, a carriage return left
-  // before a line feed was a lone one in the file, and stays in the line.
-  checksum_scanner scanner(!kLogTextModeFoldsLineEnds);
+  checksum_scanner scanner;
   // Not zeroed: a short log touches only the pages it fills.
   const std::unique_ptr<char[]> chunk(new char[kReadChunk]);
   for (;;) {

@@ -19,11 +19,6 @@ inline constexpr char kLogPath[] = "logs/Zelbix.log";
 // Memory use stays bounded by the result, whatever the line lengths.
 class checksum_scanner {
  public:
-  // `line_ends_hold_carriage_returns`: false for bytes whose CR LF line ends
-  // were already turned into LF, where a carriage return before a line feed
-  // belongs to the line.
-  explicit checksum_scanner(bool line_ends_hold_carriage_returns = true)
-      : line_ends_hold_carriage_returns_(line_ends_hold_carriage_returns) {}
   // Feeds the next bytes of the log. Returns true once the result is settled;
   // further bytes are then ignored.
   bool feed(const char* data, std::size_t size);
@@ -36,13 +31,12 @@ class checksum_scanner {
   void enter_marked_line(const char* rest, std::size_t size);
   void take_marked_line(const char* data, std::size_t size);
 
-  bool line_ends_hold_carriage_returns_;
   state state_ = state::searching;
   std::string line_tail_;    // last bytes of the current line, for a marker split by a chunk edge
   std::string after_space_;  // text after the last space seen in the marked line
 };
 
-// The mod tool's log, opened read-only in the platform's text mode. Both
+// The mod tool's log, opened read-only as bytes, alike on every platform. Both
 // readers stay open for the life of this object, so the log stays open
 // while the rest of the run goes on; it is shared, so the mod tool may still
 // write, rename or delete it meanwhile.

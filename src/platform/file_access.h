@@ -52,15 +52,11 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce);
 
-// Opens the mod tool's log for reading in the platform's text mode, shared
-// with other programs: while it is open they may still write, rename or
-// delete the log. Null when the log cannot be opened or is not a regular
-// file (a folder, a device or a pipe, which are never opened for reading).
+// Opens the mod tool's log for reading in binary mode, shared with other
+// programs: while it is open they may still write, rename or delete the log.
+// Null when the log cannot be opened or is not a regular file (a folder, a
+// device or a pipe, which are never opened for reading).
 std::FILE* open_log(const std::string& path);
-
-// True where the text mode of open_log already turns a carriage return and
-// line feed into a line feed (Windows).
-extern const bool kLogTextModeFoldsLineEnds;
 
 // For the platform sides of read_file: a file that could not be read, and why.
 file_contents unreadable(std::string problem);

@@ -15,8 +15,6 @@
 
 namespace updater {
 
-const bool kLogTextModeFoldsLineEnds = false;
-
 namespace {
 
 // Plain words for a C library error number, such as "permission denied".

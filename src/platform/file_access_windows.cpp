@@ -13,8 +13,6 @@
 
 namespace updater {
 
-const bool kLogTextModeFoldsLineEnds = true;
-
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -141,12 +139,12 @@ std::FILE* open_log(const std::string& path) {
     CloseHandle(handle);
     return nullptr;
   }
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_TEXT);
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) {
     CloseHandle(handle);
     return nullptr;
   }
-  std::FILE* stream = _fdopen(descriptor, "r");
+  std::FILE* stream = _fdopen(descriptor, "rb");
   if (stream == nullptr) _close(descriptor);
   return stream;
 }
