@@ -1,5 +1,5 @@
 // The file access seam on Windows. Paths go from UTF-8 to UTF-16 once, here,
-// and every call is the wide one.
+// into their long form, and every call is the wide one.
 #define NOMINMAX
 #include <fcntl.h>
 #include <io.h>
@@ -23,6 +23,26 @@ std::wstring widen(const std::string& text) {
   std::wstring wide(std::size_t(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), size);
   return wide;
+}
+
+// The UTF-8 path as the wide API takes it in any folder Windows allows: the
+// full path (from the current folder, with "\" between names and no "." or
+// ".." left), in the "\\?\" form that no call cuts at 260 characters; a
+// network path \\server\share\... becomes \\?\UNC\server\share\.... A path
+// that cannot be made full is given as it is.
+std::wstring long_path(const std::string& path) {
+  const std::wstring given = widen(path);
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD size = 0;
+  while ((size = GetFullPathNameW(given.c_str(), DWORD(full.size()), full.data(), nullptr)) >=
+         full.size()) {
+    full.resize(size);  // too small: `size` counts the terminating null too
+  }
+  if (size == 0) return given;
+  full.resize(size);
+  if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
 }
 
 bool held_by_another_program(DWORD error) {
@@ -89,7 +109,7 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
 }  // namespace
 
 file_contents read_file(const std::string& path) {
-  const std::wstring wide_path = widen(path);
+  const std::wstring wide_path = long_path(path);
   const DWORD attributes = GetFileAttributesW(wide_path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
@@ -125,7 +145,7 @@ file_contents read_file(const std::string& path) {
 }
 
 std::FILE* open_log(const std::string& path) {
-  const std::wstring wide_path = widen(path);
+  const std::wstring wide_path = long_path(path);
   const DWORD attributes = GetFileAttributesW(wide_path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return nullptr;
@@ -191,7 +211,7 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce) {
-  const std::wstring target = widen(path);
+  const std::wstring target = long_path(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   if (exists) {
