@@ -70,16 +70,27 @@ std::string describe_error(DWORD error) {
   }
 }
 
+// When a request to end the program (Ctrl+C, closing the window) arrived
+// during a rewrite, as GetTickCount64 counts; 0 when none did.
+std::atomic<ULONGLONG> end_requested_at{0};
+
 // Other programs hold files open for a moment: a virus scanner or the search
 // indexer looking at a file just written, a sync client, the mod tool still
 // shutting down. Such a hold shows as one of the errors above, and is waited
-// out, with growing pauses, for about two seconds in all.
+// out, with growing pauses, for about two seconds in all. Once the program
+// is asked to end, waiting stops `after_end_request_ms` after the request.
 class lock_wait {
  public:
+  explicit lock_wait(DWORD after_end_request_ms = 0)
+      : after_end_request_ms_(after_end_request_ms) {}
   // True when `error` may come from a passing hold and time is left; it has
   // then waited a little, and the caller tries again.
   bool wait_again(DWORD error) {
     if (!held_by_another_program(error) || waited_ >= kPatienceMs) return false;
+    const ULONGLONG requested = end_requested_at;
+    if (requested != 0 && GetTickCount64() + pause_ > requested + after_end_request_ms_) {
+      return false;
+    }
     Sleep(pause_);
     waited_ += pause_;
     pause_ = std::min<DWORD>(pause_ * 2, 250);
@@ -88,6 +99,7 @@ class lock_wait {
 
  private:
   static constexpr DWORD kPatienceMs = 2000;
+  DWORD after_end_request_ms_;
   DWORD pause_ = 1;
   DWORD waited_ = 0;
 };
@@ -104,6 +116,15 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
   // A hold waited out leaves no error behind.
   if (handle != INVALID_HANDLE_VALUE) error = ERROR_SUCCESS;
   return handle;
+}
+
+// False when the user may not delete the file: neither the file nor its
+// folder grants it. A program that holds the file open does not make it false.
+bool may_delete(const std::wstring& path) {
+  const HANDLE handle = CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  return handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -128,14 +149,16 @@ file_contents read_file(const std::string& path) {
   }
 
   file_contents file;
+  lock_wait locks;  // another program's lock on a part of the file refuses a read
   const bool read_whole =
       read_to_end(file, std::size_t(size.QuadPart), [&](char* into, std::size_t room) {
         DWORD got = 0;
-        if (ReadFile(handle, into, DWORD(std::min<std::size_t>(room, 1u << 30)), &got, nullptr)) {
-          return std::ptrdiff_t(got);
+        while (
+            !ReadFile(handle, into, DWORD(std::min<std::size_t>(room, 1u << 30)), &got, nullptr)) {
+          if (!locks.wait_again(error = GetLastError())) return std::ptrdiff_t(-1);
         }
-        error = GetLastError();
-        return std::ptrdiff_t(-1);
+        error = ERROR_SUCCESS;
+        return std::ptrdiff_t(got);
       });
   CloseHandle(handle);
   if (!read_whole) {
@@ -171,16 +194,21 @@ std::FILE* open_log(const std::string& path) {
 
 namespace {
 
-std::atomic<bool> end_requested{false};
 HANDLE rewrite_settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// After a request to end, the replace is tried for at most a second more and
+// the temporary file's removal until three seconds after the request, all
+// within the four seconds the handler waits: Windows ends a program five
+// seconds after its console window is closed.
+constexpr DWORD kReplaceAfterEndMs = 1000, kRemoveAfterEndMs = 3000, kSettleMs = 4000;
 
 BOOL WINAPI note_end_request(DWORD event) {
-  end_requested = true;
+  ULONGLONG none = 0;
+  end_requested_at.compare_exchange_strong(none, GetTickCount64());
   // Ctrl+C and Ctrl+Break: the rewrite notices, cleans up and ends the program.
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   // Closing the window, logging off, shutting down: the program ends as soon
   // as this returns, so the rewrite gets a few seconds to clean up first.
-  WaitForSingleObject(rewrite_settled, 4000);
+  WaitForSingleObject(rewrite_settled, kSettleMs);
   return FALSE;
 }
 
@@ -190,16 +218,16 @@ BOOL WINAPI note_end_request(DWORD event) {
 class end_requests_noted {
  public:
   end_requests_noted() {
-    end_requested = false;
+    end_requested_at = 0;
     ResetEvent(rewrite_settled);
     SetConsoleCtrlHandler(note_end_request, TRUE);
   }
   ~end_requests_noted() {
     SetEvent(rewrite_settled);
     SetConsoleCtrlHandler(note_end_request, FALSE);
-    if (end_requested) ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (end_requested_at != 0) ExitProcess(STATUS_CONTROL_C_EXIT);
   }
-  bool noted() const { return end_requested; }
+  bool noted() const { return end_requested_at != 0; }
 };
 
 // The attributes a user or a tool may have given the file, which the new
@@ -217,10 +245,10 @@ std::string replace_file(const std::string& path,
   if (exists) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
     if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
-    // Replacing a file needs no right to write into it; a file that may not
-    // be written is still refused.
+    // Replacing a file needs no right to write into it, only to delete it; a
+    // file that may not be written is still refused.
     DWORD error = ERROR_SUCCESS;
-    const HANDLE probe = open_existing(target, GENERIC_WRITE, error);
+    const HANDLE probe = open_existing(target, GENERIC_WRITE | DELETE, error);
     if (probe == INVALID_HANDLE_VALUE) return describe_error(error);
     const DWORD type = GetFileType(probe);
     CloseHandle(probe);
@@ -253,17 +281,20 @@ std::string replace_file(const std::string& path,
 
   bool replaced = false;
   if (error == ERROR_SUCCESS && !requests.noted()) {
-    lock_wait locks;
+    lock_wait locks(kReplaceAfterEndMs);
     while (!(replaced = MoveFileExW(temporary.c_str(), target.c_str(),
                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) &&
            locks.wait_again(error = GetLastError())) {
     }
-    // The file itself could be written, so a refusal now comes from a
-    // program that still holds it open.
-    if (!replaced && held_by_another_program(error)) error = ERROR_SHARING_VIOLATION;
+    // The file itself could be written and deleted, so a refusal now comes
+    // from a program that still holds it open, unless the new file may not
+    // be deleted, and so not renamed.
+    if (!replaced && held_by_another_program(error)) {
+      error = may_delete(temporary) ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
+    }
   }
   if (!replaced) {
-    lock_wait locks;
+    lock_wait locks(kRemoveAfterEndMs);
     while (!DeleteFileW(temporary.c_str()) && locks.wait_again(GetLastError())) {
     }
     return error != ERROR_SUCCESS ? describe_error(error) : "the program was asked to end";
