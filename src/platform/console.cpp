@@ -6,13 +6,6 @@
 
 namespace updater {
 
-void print_line(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-  std::clearerr(stdout);
-}
-
 std::string read_word_from_bytes() {
   std::string word;
   int c = 0;

@@ -16,14 +16,19 @@ namespace updater {
 void prepare_console();
 
 // Writes the text and a line end to standard output, then flushes it.
-// Output errors are ignored.
+// Output errors are ignored. The text is UTF-8 and goes out as such, but
+// into a Windows console, where it is written as UTF-16 so that it shows the
+// same letters whatever the console's code page.
 void print_line(std::string_view text);
 
 // Reads one word from standard input: leading white space is skipped, the
 // word ends at the next white space or at the end of input, and the rest of
 // the line is left unread. Empty at the end of input. Typed into a Windows
-// console, the word arrives in UTF-8 whatever the console's code page;
-// redirected input is taken byte for byte.
+// console, the word arrives in UTF-8 whatever the console's code page; the
+// console reads whole lines with echo for it, and Enter ends the line also
+// where it sends a carriage return alone; its input mode is put back
+// afterwards, also when Ctrl+C ends the program there. Redirected input is
+// taken byte for byte.
 std::string read_word();
 
 // The word of read_word, taken byte for byte from standard input, as

@@ -22,6 +22,13 @@ void prepare_console() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+void print_line(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  std::clearerr(stdout);
+}
+
 std::string read_word() {
   return read_word_from_bytes();
 }

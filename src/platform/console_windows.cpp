@@ -3,11 +3,13 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
 
 #include "platform/console.h"
+#include "platform/text_windows.h"
 
 namespace updater {
 namespace {
@@ -17,18 +19,18 @@ bool is_console(HANDLE handle) {
   return GetConsoleMode(handle, &mode) != 0;
 }
 
-std::string to_utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(std::size_t(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), size, nullptr,
-                      nullptr);
-  return narrow;
-}
-
 bool is_white_space(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// The console input mode as the version read found it, put back by
+// restore_input_mode when Ctrl+C, Ctrl+Break or closing the window ends the
+// program during the read.
+DWORD input_mode_before_read = 0;
+
+BOOL WINAPI restore_input_mode(DWORD) {
+  SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), input_mode_before_read);
+  return FALSE;  // on to the default handler, which ends the program
 }
 
 }  // namespace
@@ -49,28 +51,77 @@ void prepare_console() {
   }
 }
 
+void print_line(std::string_view text) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!is_console(output)) {
+    // A pipe or a file: UTF-8, the runtime's text mode ending the line with CR LF.
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    std::clearerr(stdout);
+    return;
+  }
+  // A console shows UTF-16 as it is, whatever its code page. The line goes
+  // in pieces that never split a surrogate pair.
+  const std::wstring line = widen(text) + L"\r\n";
+  for (std::size_t at = 0; at < line.size();) {
+    std::size_t part = std::min<std::size_t>(line.size() - at, 8192);
+    if (at + part < line.size() && IS_HIGH_SURROGATE(line[at + part - 1])) --part;
+    DWORD written = 0;
+    if (!WriteConsoleW(output, line.data() + at, DWORD(part), &written, nullptr) || written == 0) {
+      break;
+    }
+    at += written;
+  }
+}
+
 std::string read_word() {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  if (!is_console(input)) return read_word_from_bytes();
+  DWORD mode = 0;
+  if (!GetConsoleMode(input, &mode)) return read_word_from_bytes();
   // Typed into a console: read as UTF-16, so that the word reaches us whole
-  // whatever the console's code page, and hand it on in UTF-8.
+  // whatever the console's code page, and hand it on in UTF-8. Whoever
+  // started the program may have left the console without line input or
+  // echo; for the read it takes whole lines, echoed, with Ctrl+C ending the
+  // program, and afterwards it is put back as it was.
+  input_mode_before_read = mode;
+  SetConsoleCtrlHandler(restore_input_mode, TRUE);
+  const bool lines = SetConsoleMode(input, mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                                               ENABLE_PROCESSED_INPUT) ||
+                     (mode & ENABLE_LINE_INPUT);
   std::wstring word;
-  bool word_ended = false;
+  bool word_ended = false, interrupted = false;
   wchar_t typed[256];
   DWORD count = 0;
-  // Line by line, up to and including the line feed that ends the word's line.
-  while (ReadConsoleW(input, typed, DWORD(std::size(typed)), &count, nullptr) && count > 0) {
-    for (DWORD i = 0; i < count && !word_ended; ++i) {
-      if (typed[i] == L'\x1a') return to_utf8(word);  // Ctrl+Z: the end of input
-      if (!is_white_space(typed[i])) {
-        word += typed[i];
+  // Up to the end of the word's line: a line feed, or a carriage return,
+  // which a console without line input sends alone for Enter.
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    if (!ReadConsoleW(input, typed, DWORD(std::size(typed)), &count, nullptr) || count == 0) {
+      // Ctrl+C cuts the read short as it ends the program.
+      interrupted = GetLastError() == ERROR_OPERATION_ABORTED;
+      break;
+    }
+    const wchar_t* const end = std::find(typed, typed + count, L'\x1a');  // Ctrl+Z: end of input
+    for (const wchar_t* c = typed; c != end && !word_ended; ++c) {
+      if (!is_white_space(*c)) {
+        word += *c;
       } else if (!word.empty()) {
         word_ended = true;
       }
     }
-    if (word_ended && typed[count - 1] == L'\n') break;
+    if (end != typed + count) break;
+    const wchar_t last = typed[count - 1];
+    if (word_ended && (last == L'\n' || last == L'\r')) {
+      // With line input, the line feed follows the carriage return.
+      if (last == L'\r' && lines) ReadConsoleW(input, typed, 1, &count, nullptr);
+      break;
+    }
   }
-  return to_utf8(word);
+  SetConsoleMode(input, mode);
+  if (interrupted) ExitProcess(STATUS_CONTROL_C_EXIT);  // nothing more is done
+  SetConsoleCtrlHandler(restore_input_mode, FALSE);
+  return narrow(word);
 }
 
 void pause_console() {

@@ -10,20 +10,13 @@
 #include <cstdio>
 
 #include "platform/file_access.h"
+#include "platform/text_windows.h"
 
 namespace updater {
 
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring wide(std::size_t(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), size);
-  return wide;
-}
 
 // The UTF-8 path as the wide API takes it in any folder Windows allows: the
 // full path (from the current folder, with "\" between names and no "." or
