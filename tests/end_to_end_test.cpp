@@ -201,12 +201,6 @@ const std::vector<row> kRows = {
 };
 // clang-format on
 
-std::string shell_word(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // Runs a shell line in `folder`; gives its exit status.
 int shell(const fs::path& folder, const std::string& line) {
   const std::string files =

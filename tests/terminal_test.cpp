@@ -2,12 +2,16 @@
 // control as a user starts it: it waits for one key, swallows what was typed
 // ahead and the tail of a key that sends several bytes, and leaves the
 // terminal as it found it, also when Ctrl+Z stops it and when Ctrl+C ends it.
+// And the Windows program in a real console: Wine started in a tmux pane,
+// whose keys reach ReadConsoleW and whose Ctrl+C reaches the console control
+// handler.
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "support.h"
@@ -16,6 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace test_support;
+
+const char* const kWindowsProgram = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
 
 struct terminal {
   int fd = -1;
@@ -47,6 +53,7 @@ struct terminal {
 };
 
 TEST(Terminal, ThePauseInAShellWithJobControl) {
+  if (kWindowsProgram) GTEST_SKIP();
   const fs::path folder = fresh_folder();
   write_file(folder / "logs/Zelbix.log", "Game checksum: 3f2a9c\n");
   write_file(folder / "configs/UserConfiguration.xml", "<UserConfiguration/>");
@@ -87,6 +94,108 @@ TEST(Terminal, ThePauseInAShellWithJobControl) {
   EXPECT_TRUE(shell.as_found());
   shell.type("echo status-$?-\n");
   EXPECT_TRUE(shell.shows("status-130-"));
+}
+
+// Runs a Windows program of the build under Wine: the start of a shell line.
+std::string wine(const std::string& program) {
+  const fs::path build = fs::path(kWindowsProgram).parent_path();
+  return "LANG=C.UTF-8 WINEPREFIX=" + shell_word(build / "wine") + " WINEDEBUG=-all wine " +
+         shell_word(build / program);
+}
+
+// A tmux server of its own; each command runs in a new session, which gets the keys.
+struct wine_console {
+  const std::string tmux =
+      "env -u TMUX LC_ALL=C.UTF-8 tmux -u -L version-updater-" + std::to_string(getpid()) + " ";
+  int runs = 0;
+  ~wine_console() { run("kill-server"); }
+
+  std::string run(const std::string& command) {  // a tmux command; gives its output
+    std::string out(1 << 16, '\0');
+    std::FILE* pipe = popen((tmux + command + " 2>/dev/null").c_str(), "r");
+    out.resize(std::fread(out.data(), 1, out.size(), pipe));
+    pclose(pipe);
+    return out;
+  }
+  // True once `text` shows; false when the command ended without it, or after a minute.
+  bool shows(const std::string& text) {
+    for (int i = 0; i < 1200; std::this_thread::sleep_for(50ms), ++i) {
+      const std::string screen = run("capture-pane -p -J -S - -t " + std::to_string(runs));
+      if (screen.find(text) != std::string::npos) return true;
+      if (screen.find("[exit ") != std::string::npos) return false;
+    }
+    return false;
+  }
+  // Runs `command` in `folder`; true once the updater's first line shows. A
+  // Wine that ends before anything shows never reached the program: it is
+  // started again.
+  bool start(const fs::path& folder, const std::string& command) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      run("new-session -d -s " + std::to_string(++runs) + " -x 300 -y 50 -c " + shell_word(folder) +
+          " " + shell_word(command + "; echo \"[exit $?]\"; sleep 600"));
+      run("kill-session -t " + std::to_string(runs - 1));
+      if (shows("Start Zelbix")) return true;
+    }
+    return false;
+  }
+  // Sends keys: names such as Enter or C-c, or text.
+  void press(const std::string& keys) { run("send-keys -t " + std::to_string(runs) + " " + keys); }
+};
+
+TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
+  if (!kWindowsProgram) GTEST_SKIP();
+  const fs::path folder = fresh_folder() / "modtool",
+                 catalogue = folder / "configs/games/TheForest/Versions.xml";
+  write_file(folder / "logs/Zelbix.log", "Game checksum: 3f2a9c\n");
+  write_file(catalogue, "<versions/>");
+  // A parent that switched the console's line input off shows the mode it gets back.
+  const std::string version = "0.48-\u0451\u0436", updater = wine("version-updater.exe"),
+                    line_input_off =
+                        wine("tests/hold_file.exe") + " console 1 " + shell_word(kWindowsProgram);
+  wine_console console;
+  const auto at_the_prompt = [&](const std::string& command) {
+    ASSERT_TRUE(console.start(folder, command) && console.shows("continue"));
+    console.press("Enter");
+    ASSERT_TRUE(console.shows("Version (e.g.: 0.48):"));
+  };
+
+  at_the_prompt(line_input_off);
+  console.press(shell_word(version) + " Enter");
+  ASSERT_TRUE(console.shows("Done."));
+  console.press("Enter");
+  EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
+  EXPECT_NE(read_file(catalogue).find("id=\"" + version + "\""), std::string::npos);
+
+  fs::permissions(catalogue, fs::perms::owner_write, fs::perm_options::remove);
+  at_the_prompt(updater);
+  console.press(shell_word(version) + " Enter");
+  EXPECT_TRUE(console.shows("Could not record version " + version + " in"));
+  fs::permissions(catalogue, fs::perms::owner_write, fs::perm_options::add);
+
+  at_the_prompt(line_input_off);
+  console.press("0.4");
+  ASSERT_TRUE(console.shows("):\n0.4"));  // echoed: the read has set the console's mode
+  console.press("C-c");
+  EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
+
+  // Ctrl+C while the rewrite waits for another program that holds the catalogue.
+  const std::string before = read_file(catalogue);
+  const auto temporary_file = [&] {
+    return std::system(("ls " + shell_word(catalogue) + ".tmp-* >/dev/null 2>&1").c_str()) == 0;
+  };
+  at_the_prompt(updater);
+  ASSERT_EQ(std::system(("cd " + shell_word(folder) + " && (" + wine("tests/hold_file.exe") +
+                         " share configs/games/TheForest/Versions.xml 20000 2>&- &) | grep -q held")
+                            .c_str()),
+            0);
+  console.press("0.48 Enter");
+  for (int i = 0; i < 6000 && !temporary_file(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(temporary_file());
+  console.press("C-c");
+  EXPECT_TRUE(console.shows("[exit "));
+  EXPECT_FALSE(console.shows("Could not"));
+  EXPECT_EQ(read_file(catalogue), before);
+  EXPECT_FALSE(temporary_file());
 }
 
 }  // namespace
