@@ -1,9 +1,6 @@
 #include "config/config_document.h"
 
-#include <cstdlib>
 #include <cstring>
-
-#include "platform/file_access.h"
 
 namespace updater {
 namespace {
@@ -45,18 +42,12 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
     return loaded;
   }
 
-  // Parsed where it lies, the document taking the bytes over, and ended by a
-  // null as pugixml's load_file ends them: the parser then never takes a null
-  // inside the file for its end.
-  char* bytes = static_cast<char*>(std::realloc(file.bytes.get(), file.size + 1));
-  if (bytes == nullptr) {
-    loaded.result = load_result::outcome::refused;
-    loaded.problem = "there is not enough memory to read it";
-    return loaded;
-  }
-  file.bytes.release();
-  bytes[file.size] = '\0';
-  const pugi::xml_parse_result parsed = document.load_buffer_inplace_own(bytes, file.size + 1);
+  // Parsed where it lies, so the file is in memory once. The null after the
+  // bytes is passed on, as pugixml's load_file passes it: the parser then
+  // never takes a null inside the file for its end.
+  const pugi::xml_parse_result parsed =
+      document.load_buffer_inplace(file.bytes.get(), file.size + 1);
+  loaded.text = std::move(file.bytes);
   if (parsed || (parsed.status == pugi::status_no_document_element && holds_only_markup(path))) {
     loaded.result = load_result::outcome::loaded;
     return loaded;

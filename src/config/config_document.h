@@ -5,12 +5,15 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "platform/file_access.h"
+
 namespace updater {
 
 struct load_result {
   enum class outcome { loaded, missing, refused };
   outcome result = outcome::missing;
   std::string problem;  // why the file must be left alone, when refused
+  read_buffer text;     // what the document was parsed in: keep it while the document lives
 
   bool may_write_back() const { return result != outcome::refused; }
 };

@@ -65,12 +65,12 @@ std::string printable(std::string_view text) {
 }
 
 void version_catalogue::open_entry() {
-  const load_result loaded = load_document(document_, path_);
-  if (loaded.result == load_result::outcome::refused) {
-    problem_ = loaded.problem;
+  loaded_ = load_document(document_, path_);
+  if (loaded_.result == load_result::outcome::refused) {
+    problem_ = loaded_.problem;
     return;
   }
-  if (loaded.result == load_result::outcome::missing) {
+  if (loaded_.result == load_result::outcome::missing) {
     problem_ = "the file does not exist";
     return;
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "config/config_document.h"
+
 namespace updater {
 
 inline constexpr char kVersionCataloguePath[] = "configs/games/TheForest/Versions.xml";
@@ -37,6 +39,7 @@ class version_catalogue {
 
  private:
   std::string path_;
+  load_result loaded_;  // holds the text the document is parsed in
   pugi::xml_document document_;
   pugi::xml_node entry_;
   pugi::xml_node checksum_element_;

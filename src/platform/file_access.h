@@ -16,12 +16,24 @@
 
 namespace updater {
 
+// Memory that files are read into. It starts on a page boundary: on some
+// processors the kernel copies a file's pages several times faster into
+// such memory than into memory a few bytes past a boundary (one measured
+// 5 times slower at 16 bytes past).
+struct free_read_buffer {
+  void operator()(char* bytes) const;
+};
+using read_buffer = std::unique_ptr<char[], free_read_buffer>;
+
+// `size` bytes of read_buffer memory, not zeroed; null when memory runs out.
+read_buffer allocate_read_buffer(std::size_t size);
+
 struct file_contents {
   enum class outcome { read, missing, unreadable };
   outcome result = outcome::missing;
-  // The whole file, when read: `size` bytes from std::malloc, so that a
-  // parser may take them over and free them itself.
-  std::unique_ptr<char, decltype(&std::free)> bytes{nullptr, &std::free};
+  // The whole file, when read: `size` bytes followed by a null, which is not
+  // part of the file, so that a parser may work on them in place.
+  read_buffer bytes;
   std::size_t size = 0;
   std::string problem;  // why it could not be read, when unreadable
 };
@@ -68,9 +80,9 @@ file_contents unreadable(std::string problem);
 // For the platform sides of read_file: fills `file` by calling `read_some`
 // until it returns 0. The buffer starts with room for `expected_size` bytes
 // and one more, so the end shows in the first pass, and grows while the file
-// does. `read_some(into, room)` returns how many bytes it read, or -1 after a
-// read error, which it keeps itself. False after such an error or when memory
-// runs out; `file` is then not read.
+// does; the null after the bytes goes into that room. `read_some(into, room)` returns how many
+// bytes it read, or -1 after a read error, which it keeps itself. False after such an error or when
+// memory runs out; `file` is then not read.
 bool read_to_end(file_contents& file, std::size_t expected_size,
                  const std::function<std::ptrdiff_t(char* into, std::size_t room)>& read_some);
 

@@ -54,6 +54,16 @@ std::string refusal_for_type(mode_t mode) {
 
 }  // namespace
 
+void free_read_buffer::operator()(char* bytes) const {
+  std::free(bytes);
+}
+
+read_buffer allocate_read_buffer(std::size_t size) {
+  void* bytes = nullptr;
+  if (posix_memalign(&bytes, 4096, size) != 0) return read_buffer();
+  return read_buffer(static_cast<char*>(bytes));
+}
+
 file_contents read_file(const std::string& path) {
   // The type is checked before the file is opened: opening a pipe for
   // reading waits for a writer, and opening a device may act on it.

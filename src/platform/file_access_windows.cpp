@@ -3,6 +3,7 @@
 #define NOMINMAX
 #include <fcntl.h>
 #include <io.h>
+#include <malloc.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -89,6 +90,14 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
 }
 
 }  // namespace
+
+void free_read_buffer::operator()(char* bytes) const {
+  _aligned_free(bytes);
+}
+
+read_buffer allocate_read_buffer(std::size_t size) {
+  return read_buffer(static_cast<char*>(_aligned_malloc(size, 4096)));
+}
 
 file_contents read_file(const std::string& path) {
   const std::wstring wide_path = widen(path);
