@@ -51,6 +51,9 @@ std::string recorded(std::string before = catalogue(), const std::string& id = "
 }
 
 const std::string kStart = "Start Zelbix, close it and hit enter...\n",
+                  kNoLog = kStart +
+                           "Could not find Logs (logs/Zelbix.log). Make sure it exists "
+                           "and this file is in the same folder as Zelbix.exe.\n",
                   kDone = "Done. You can now start Zelbix.\n",
                   kMissing = "Missing version. Examples: 0.48, 0.49b\n";
 // The console of a run that shows `checksum`, could not update the settings
@@ -109,9 +112,7 @@ const std::vector<row> kRows = {
    "\t\n0.48\xC3\xA9 beta\nmore\n", "", "{program} --help '/?' 0.49", "",
    "cp $SETTINGS 'settings at the prompt'"},
   {"a word without a point", both, mod_tool(), says("", kMissing), kSettingsOff, "48\n"},
-  {"a folder is not a log", both, mod_tool(), kStart + "Could not find Logs (logs/Zelbix.log). "
-   "Make sure it exists and this file is in the same folder as Zelbix.exe.\n", {}, "0.48\n",
-   "rm $LOG && mkdir $LOG"},
+  {"a folder is not a log", both, mod_tool(), kNoLog, {}, "0.48\n", "rm $LOG && mkdir $LOG"},
   {"no marked line", both, mod_tool(kLogPath, "game checksum: 3f2a9c\n"),
    kStart + "Checksum not found. Terminating...\n", {}},
   {"settings of only a comment", both, mod_tool(kConfigPath, "<?xml version=\"1.0\"?><!---->"),
@@ -151,6 +152,8 @@ const std::vector<row> kRows = {
    kStrace + "-P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
   {"Ctrl+C during a write-back", linux_only, mod_tool(), kStart + "Checksum: 3f2a9c\n\n", {},
    "0.48\n", "", kFsync + "signal=SIGINT {program}", "", "", 128 + SIGINT},
+  {"a pipe is not a log", linux_only, mod_tool(), kNoLog, {}, "0.48\n", "rm $LOG && mkfifo $LOG",
+   "timeout 20 {program}"},
   {"output into a pipe whose reader has gone", linux_only, mod_tool(), "", kRecorded, "0.48\n", "",
    "bash -c 'set -o pipefail; (sleep 0.3; exec \"$0\") | true' {program}"},
   {"a device and a pipe in place of the files", linux_as_root, mod_tool(),
