@@ -56,8 +56,9 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 // that is read-only, that the user may not write, that is not a regular file,
 // or that lies in a folder where nothing may be created is refused. After
 // the first failed write, the sink ends `produce` early (by throwing through
-// it). Where the platform allows, the file keeps its owner, permission bits
-// and attributes, and a symbolic link stays a link to the rewritten file. A
+// it); an exception from `produce` goes on once the temporary file is gone.
+// Where the platform allows, the file keeps its owner, permission bits and
+// attributes, and a symbolic link stays a link to the rewritten file. A
 // request to end the program (Ctrl+C, closing the window) that arrives during
 // the rewrite abandons it, or lets it finish once the new file is in place,
 // and then ends the program.

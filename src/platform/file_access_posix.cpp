@@ -52,6 +52,25 @@ std::string refusal_for_type(mode_t mode) {
   return std::string();
 }
 
+// A descriptor that is closed when it goes.
+class file_descriptor {
+ public:
+  explicit file_descriptor(int number = -1) : number_(number) {}
+  file_descriptor(const file_descriptor&) = delete;
+  file_descriptor& operator=(const file_descriptor&) = delete;
+  ~file_descriptor() { reset(); }
+  int get() const { return number_; }
+  // Closes the descriptor held, if any, and holds `number`; gives close's result.
+  int reset(int number = -1) {
+    const int result = number_ >= 0 ? close(number_) : 0;
+    number_ = number;
+    return result;
+  }
+
+ private:
+  int number_;
+};
+
 }  // namespace
 
 void free_read_buffer::operator()(char* bytes) const {
@@ -179,6 +198,35 @@ bool write_all(int descriptor, std::string_view bytes) {
   return true;
 }
 
+// A new file beside `target`, readable and writable by its owner alone.
+// Until it is kept, it is closed and removed on every way out of a rewrite,
+// an exception included.
+class temporary_file {
+ public:
+  explicit temporary_file(const std::string& target) : name_(target + ".tmp-XXXXXX") {
+    file.reset(mkstemp(name_.data()));
+    if (file.get() < 0) {
+      error = errno;
+      name_.clear();
+    }
+  }
+  temporary_file(const temporary_file&) = delete;
+  temporary_file& operator=(const temporary_file&) = delete;
+  ~temporary_file() {
+    file.reset();
+    if (!name_.empty()) unlink(name_.c_str());
+  }
+  const std::string& name() const { return name_; }
+  // It has become the file itself: there is nothing left to remove.
+  void keep() { name_.clear(); }
+
+  file_descriptor file;  // not open after a failed creation
+  int error = 0;         // why the creation failed
+
+ private:
+  std::string name_;
+};
+
 }  // namespace
 
 std::string replace_file(const std::string& path,
@@ -196,43 +244,43 @@ std::string replace_file(const std::string& path,
   }
 
   const ending_signals_noted signals;
-  std::string temporary = target + ".tmp-XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) return describe_error(errno);
+  // The handler at the end makes the stack unwind, and so the temporary file
+  // go, also when nothing above catches an exception from `produce`.
+  try {
+    temporary_file temporary(target);
+    const int descriptor = temporary.file.get();
+    if (descriptor < 0) return describe_error(temporary.error);
 
-  int error = 0;
-  write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
-    if (!write_all(descriptor, std::string_view(data, size))) error = errno;
-    return error == 0 && !signals.noted();
-  });
-  // Abandoned at once when the program is asked to end: no mode, no flush.
-  const auto going_on = [&] { return error == 0 && !signals.noted(); };
-  if (going_on() && exists) {
-    // The owner first, since changing it clears the setuid and setgid bits.
-    // Only a privileged user may hand a file to another owner; otherwise the
-    // new file belongs to whoever runs the program.
-    const int ignored = fchown(descriptor, old_file.st_uid, old_file.st_gid);
-    (void)ignored;
-  }
-  if (going_on()) {
-    mode_t mode = old_file.st_mode & 07777;
-    if (!exists) {
-      const mode_t mask = umask(0);
-      umask(mask);
-      mode = 0666 & ~mask;
+    int error = 0;
+    write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
+      if (!write_all(descriptor, std::string_view(data, size))) error = errno;
+      return error == 0 && !signals.noted();
+    });
+    // Abandoned at once when the program is asked to end: no mode, no flush.
+    const auto going_on = [&] { return error == 0 && !signals.noted(); };
+    if (going_on() && exists) {
+      // The owner first, since changing it clears the setuid and setgid bits.
+      // Only a privileged user may hand a file to another owner; otherwise the
+      // new file belongs to whoever runs the program.
+      const int ignored = fchown(descriptor, old_file.st_uid, old_file.st_gid);
+      (void)ignored;
     }
-    if (fchmod(descriptor, mode) != 0) error = errno;
-  }
-  if (going_on() && fsync(descriptor) != 0) error = errno;
-  if (close(descriptor) != 0 && error == 0) error = errno;
-  bool renamed = false;
-  if (going_on()) {
-    renamed = rename(temporary.c_str(), target.c_str()) == 0;
-    if (!renamed) error = errno;
-  }
-  if (!renamed) {
-    unlink(temporary.c_str());
-    return error != 0 ? describe_error(error) : "the program was asked to end";
+    if (going_on()) {
+      mode_t mode = old_file.st_mode & 07777;
+      if (!exists) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+      }
+      if (fchmod(descriptor, mode) != 0) error = errno;
+    }
+    if (going_on() && fsync(descriptor) != 0) error = errno;
+    if (temporary.file.reset() != 0 && error == 0) error = errno;
+    if (!going_on()) return error != 0 ? describe_error(error) : "the program was asked to end";
+    if (rename(temporary.name().c_str(), target.c_str()) != 0) return describe_error(errno);
+    temporary.keep();
+  } catch (...) {
+    throw;
   }
 
   // Make the rename itself durable.
