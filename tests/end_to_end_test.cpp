@@ -100,7 +100,7 @@ const std::string kHold = "second_program hold $CATALOGUE ";
 const std::string kUntilHeld = " > ../held & until [ -s ../held ]; do sleep 0.05; done";
 // A leak check cannot run under a tracer.
 const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null ";
-const std::string kFsync = kStrace + "-e trace=fsync,rename -e inject=fsync:";
+const std::string kFsync = kStrace + "-e trace=fsync,renameat -e inject=fsync:";
 const std::string kRoot = "it is not a regular file", kBig = "the file would exceed the size limit";
 
 // clang-format off
@@ -146,7 +146,7 @@ const std::vector<row> kRows = {
    "timeout 60 prlimit --fsize=100000 {program}"},
   {"a flush to disk fails, then a rename", linux_only, mod_tool(),
    says("input/output error", not_recorded("input/output error")), {}, "0.48\n", "",
-   kFsync + "error=EIO:when=1 -e inject=rename:error=EIO:when=1 {program}"},
+   kFsync + "error=EIO:when=1 -e inject=renameat:error=EIO:when=1 {program}"},
   {"settings that fail to read", linux_only, mod_tool(), says("input/output error", kDone),
    kOnlyRecorded, "0.48\n", "",
    kStrace + "-P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
@@ -167,6 +167,11 @@ const std::vector<row> kRows = {
    "&& chmod 6775 real.xml", "sh -c 'umask 027; exec \"$0\"' {program}",
    "[ -L $CATALOGUE ] && [ $(stat -c %a:%u real.xml) = 6775:65534 ] && "
    "[ $(stat -c %a $SETTINGS) = 640 ]"},
+  {"links of another user: dangling, or further down a chain", linux_as_root, mod_tool(kConfigPath),
+   says("it is a symbolic link of another user",
+        not_recorded("the way to it goes through a symbolic link of another user")), {}, "0.48\n",
+   "echo root only > secret && ln -s secret hop && ln -s ../planted.xml $SETTINGS && "
+   "chown -h 65534 hop $SETTINGS && ln -sf ../../../hop $CATALOGUE"},
   {"settings the user may not read, a catalogue the user may not write", linux_as_root, mod_tool(),
    says("permission denied", not_recorded("permission denied")), {}, "0.48\n",
    "chown -R 65534:65534 . && chown 0:0 $CATALOGUE && chmod 200 $SETTINGS",

@@ -43,25 +43,29 @@ struct file_contents {
 // with the reason in plain words (no permission, in use by another program,
 // a folder). Only regular files are read: a device or a pipe is reported as
 // "it is not a regular file" without being opened for reading, so it can
-// neither block the program nor flood it.
+// neither block the program nor flood it. Where the platform has symbolic
+// links, one on the way (the file's own or a folder's) is followed only when
+// it belongs to the user who runs the program, or to the owner of the file it
+// leads to, and a dangling one only when it belongs to that user; otherwise
+// the file is `unreadable` ("it is a symbolic link of another user").
 file_contents read_file(const std::string& path);
 
 // Receives the new content of a file, piece by piece, in order.
 using byte_sink = std::function<void(const char* data, std::size_t size)>;
 
 // Replaces the file's content with what `produce` hands to the sink it is
-// given. Returns an empty string when the new bytes are on disk; otherwise
-// the reason in plain words, and the file is left exactly as it was, with no
-// temporary file beside it. A file that does not exist is created. A file
-// that is read-only, that the user may not write, that is not a regular file,
-// or that lies in a folder where nothing may be created is refused. After
-// the first failed write, the sink ends `produce` early (by throwing through
-// it); an exception from `produce` goes on once the temporary file is gone.
-// Where the platform allows, the file keeps its owner, permission bits and
-// attributes, and a symbolic link stays a link to the rewritten file. A
-// request to end the program (Ctrl+C, closing the window) that arrives during
-// the rewrite abandons it, or lets it finish once the new file is in place,
-// and then ends the program.
+// given. Returns an empty string when the new bytes are on disk; otherwise the
+// reason in plain words, and the file is left exactly as it was, with no
+// temporary file beside it. A file that does not exist is created. A file that
+// is read-only, that the user may not write, that is not a regular file, that
+// lies in a folder where nothing may be created, or that read_file would not
+// follow a link to, is refused. After the first failed write, the sink ends
+// `produce` early (by throwing through it); an exception from `produce` goes
+// on once the temporary file is gone. Where the platform allows, the file
+// keeps its owner, permission bits and attributes, and a symbolic link stays a
+// link to the rewritten file. A request to end the program (Ctrl+C, closing
+// the window) that arrives during the rewrite abandons it, or lets it finish
+// once the new file is in place, and then ends the program.
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce);
 
