@@ -172,6 +172,16 @@ const std::vector<row> kRows = {
         not_recorded("the way to it goes through a symbolic link of another user")), {}, "0.48\n",
    "echo root only > secret && ln -s secret hop && ln -s ../planted.xml $SETTINGS && "
    "chown -h 65534 hop $SETTINGS && ln -sf ../../../hop $CATALOGUE"},
+  {"a shared folder: a link of the file's owner, group, access-control lists, attributes",
+   linux_as_root, mod_tool(), says("", kDone),
+   {{kConfigPath, kPatched}, {kCataloguePath, recorded()}, {"shared.xml", recorded()}}, "0.48\n",
+   "mv $CATALOGUE shared.xml && ln -s ../../../shared.xml $CATALOGUE && chown -hR 65534:4242 . && "
+   "chmod -R g+w . && chmod 660 $SETTINGS shared.xml && setfacl -m u:65534:rw shared.xml && "
+   "setfattr -n user.origin -v zelbix shared.xml && setfacl -d -m u:65534:r configs",
+   "setpriv --reuid=1000 --regid=1000 --groups=4242 {program}",
+   "[ $(stat -c %u:%g:%a $SETTINGS shared.xml | uniq) = 1000:4242:660 ] && [ -L $CATALOGUE ] && "
+   "getfacl -cn shared.xml | grep -qx user:65534:rw- && [ -z \"$(getfacl -cs $SETTINGS)\" ] && "
+   "[ $(getfattr --only-values -n user.origin shared.xml) = zelbix ]"},
   {"settings the user may not read, a catalogue the user may not write", linux_as_root, mod_tool(),
    says("permission denied", not_recorded("permission denied")), {}, "0.48\n",
    "chown -R 65534:65534 . && chown 0:0 $CATALOGUE && chmod 200 $SETTINGS",

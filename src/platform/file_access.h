@@ -62,10 +62,11 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 // follow a link to, is refused. After the first failed write, the sink ends
 // `produce` early (by throwing through it); an exception from `produce` goes
 // on once the temporary file is gone. Where the platform allows, the file
-// keeps its owner, permission bits and attributes, and a symbolic link stays a
-// link to the rewritten file. A request to end the program (Ctrl+C, closing
-// the window) that arrives during the rewrite abandons it, or lets it finish
-// once the new file is in place, and then ends the program.
+// keeps its owner, group, permission bits, attributes and access-control list,
+// and a symbolic link stays a link to the rewritten file. A request to end the
+// program (Ctrl+C, closing the window) that arrives during the rewrite
+// abandons it, or lets it finish once the new file is in place, and then ends
+// the program.
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce);
 

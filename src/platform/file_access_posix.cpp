@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -317,6 +318,37 @@ class temporary_file {
   std::string name_;
 };
 
+// The names of the file's extended attributes that can be listed.
+std::vector<std::string> attribute_names(int file) {
+  const ssize_t size = flistxattr(file, nullptr, 0);
+  std::string list(std::size_t(std::max<ssize_t>(size, 0)), '\0');
+  const ssize_t got = list.empty() ? 0 : flistxattr(file, list.data(), list.size());
+  std::vector<std::string> names;
+  for (std::size_t at = 0; got > 0 && at < std::size_t(got); at += names.back().size() + 1) {
+    names.emplace_back(list.c_str() + at);
+  }
+  return names;
+}
+
+// Gives `to` every extended attribute of `from` that can be read, and takes
+// from it those `from` lacks (such as an access-control list taken from the
+// folder's default). What cannot be set or removed stays as it is.
+void copy_attributes(int from, int to) {
+  const std::vector<std::string> names = attribute_names(from);
+  for (const std::string& name : attribute_names(to)) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+      fremovexattr(to, name.c_str());
+    }
+  }
+  for (const std::string& name : names) {
+    const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
+    std::string value(std::size_t(std::max<ssize_t>(size, 0)), '\0');
+    if (size >= 0 && fgetxattr(from, name.c_str(), value.data(), value.size()) == size) {
+      fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
+    }
+  }
+}
+
 }  // namespace
 
 std::string replace_file(const std::string& path,
@@ -353,11 +385,12 @@ std::string replace_file(const std::string& path,
     });
     // Abandoned at once when the program is asked to end: no mode, no flush.
     const auto going_on = [&] { return error == 0 && !signals.noted(); };
-    if (going_on() && found.exists) {
-      // The owner first, since changing it clears the setuid and setgid bits.
-      // Only a privileged user may hand a file to another owner; otherwise the
-      // new file belongs to whoever runs the program.
-      const int ignored = fchown(descriptor, old_file.st_uid, old_file.st_gid);
+    // The owner first, since changing it clears the setuid and setgid bits.
+    // Only a privileged user may hand a file to another owner; otherwise the
+    // new file belongs to whoever runs the program, and keeps the old group
+    // when that user may give it that group.
+    if (going_on() && found.exists && fchown(descriptor, old_file.st_uid, old_file.st_gid) != 0) {
+      const int ignored = fchown(descriptor, uid_t(-1), old_file.st_gid);
       (void)ignored;
     }
     if (going_on()) {
@@ -368,6 +401,12 @@ std::string replace_file(const std::string& path,
         mode = 0666 & ~mask;
       }
       if (fchmod(descriptor, mode) != 0) error = errno;
+    }
+    // After the mode: an access-control list sets the group bits of the mode.
+    if (going_on() && found.exists) {
+      const file_descriptor old(
+          openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+      if (old.get() >= 0) copy_attributes(old.get(), descriptor);
     }
     if (going_on() && fsync(descriptor) != 0) error = errno;
     if (temporary.file.reset() != 0 && error == 0) error = errno;
