@@ -182,6 +182,10 @@ const std::vector<row> kRows = {
    "[ $(stat -c %u:%g:%a $SETTINGS shared.xml | uniq) = 1000:4242:660 ] && [ -L $CATALOGUE ] && "
    "getfacl -cn shared.xml | grep -qx user:65534:rw- && [ -z \"$(getfacl -cs $SETTINGS)\" ] && "
    "[ $(getfattr --only-values -n user.origin shared.xml) = zelbix ]"},
+  {"folders that only let files be added, or nothing", linux_as_root, mod_tool(),
+   says("the folder may not be changed", not_recorded("the folder only lets files be added")), {},
+   "0.48\n", "chattr +i configs && chattr +a configs/games/TheForest", "{program}",
+   "chattr -i configs && chattr -a configs/games/TheForest"},
   {"settings the user may not read, a catalogue the user may not write", linux_as_root, mod_tool(),
    says("permission denied", not_recorded("permission denied")), {}, "0.48\n",
    "chown -R 65534:65534 . && chown 0:0 $CATALOGUE && chmod 200 $SETTINGS",

@@ -58,15 +58,15 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 // reason in plain words, and the file is left exactly as it was, with no
 // temporary file beside it. A file that does not exist is created. A file that
 // is read-only, that the user may not write, that is not a regular file, that
-// lies in a folder where nothing may be created, or that read_file would not
-// follow a link to, is refused. After the first failed write, the sink ends
-// `produce` early (by throwing through it); an exception from `produce` goes
-// on once the temporary file is gone. Where the platform allows, the file
-// keeps its owner, group, permission bits, attributes and access-control list,
-// and a symbolic link stays a link to the rewritten file. A request to end the
-// program (Ctrl+C, closing the window) that arrives during the rewrite
-// abandons it, or lets it finish once the new file is in place, and then ends
-// the program.
+// lies in a folder where nothing may be created or replaced, or that read_file
+// would not follow a link to, is refused. After the first failed write, the
+// sink ends `produce` early (by throwing through it); an exception from
+// `produce` goes on once the temporary file is gone. Where the platform
+// allows, the file keeps its owner, group, permission bits, attributes and
+// access-control list, and a symbolic link stays a link to the rewritten file.
+// A request to end the program (Ctrl+C, closing the window) that arrives
+// during the rewrite abandons it, or lets it finish once the new file is in
+// place, and then ends the program.
 std::string replace_file(const std::string& path,
                          const std::function<void(const byte_sink&)>& produce);
 

@@ -1,6 +1,8 @@
 // The file access seam on Linux.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -349,6 +351,17 @@ void copy_attributes(int from, int to) {
   }
 }
 
+// Why no file may be replaced in this folder; empty when nothing is known
+// against it. Renaming over a file in a folder that only lets files be added
+// fails, and so does removing the temporary file after that.
+std::string refusal_for_folder(int folder) {
+  int flags = 0;
+  if (folder < 0 || ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0) return std::string();
+  if (flags & FS_IMMUTABLE_FL) return "the folder may not be changed";
+  if (flags & FS_APPEND_FL) return "the folder only lets files be added";
+  return std::string();
+}
+
 }  // namespace
 
 std::string replace_file(const std::string& path,
@@ -367,8 +380,11 @@ std::string replace_file(const std::string& path,
     // but a file the user may not write is still refused.
     if (faccessat(folder, name, W_OK, 0) != 0) return describe_error(errno);
   }
-  // The folder itself, to flush the rename to disk.
+  // The folder itself, to flush the rename to disk and to read its flags.
   const file_descriptor opened_folder(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (std::string problem = refusal_for_folder(opened_folder.get()); !problem.empty()) {
+    return problem;
+  }
 
   const ending_signals_noted signals;
   // The handler at the end makes the stack unwind, and so the temporary file
