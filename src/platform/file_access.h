@@ -16,6 +16,9 @@
 
 namespace updater {
 
+// The reason given wherever memory runs out.
+inline constexpr char kNotEnoughMemory[] = "not enough memory";
+
 // Memory that files are read into. It starts on a page boundary: on some
 // processors the kernel copies a file's pages several times faster into
 // such memory than into memory a few bytes past a boundary (one measured

@@ -37,6 +37,8 @@ std::string describe_error(int error_number) {
       return "the folder does not exist";
     case EISDIR:
       return "it is a folder";
+    case ENOMEM:
+      return kNotEnoughMemory;
     default: {
       std::string text = std::generic_category().message(error_number);
       if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');

@@ -48,6 +48,9 @@ std::string describe_error(DWORD error) {
       return "the folder does not exist";
     case ERROR_WRITE_PROTECT:
       return "the disk is read-only";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return kNotEnoughMemory;
     default:
       return "Windows error " + std::to_string(error);
   }
