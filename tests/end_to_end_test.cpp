@@ -44,10 +44,14 @@ std::string catalogue(std::size_t entries = 2, std::size_t size = 8) {
   }
   return text + "</versions>\n";
 }
+// The catalogue `before` with `entry` at the end of `versions`.
+std::string with_entry(std::string before, const std::string& entry) {
+  return before.insert(before.size() - 12, entry);
+}
 // `before` with the entry that the program adds at its end.
 std::string recorded(std::string before = catalogue(), const std::string& id = "0.48") {
-  const std::string entry = "\t<version id=\"" + id + "\">\n\t\t<checksum>3f2a9c</checksum>\n";
-  return before.insert(before.size() - 12, entry + "\t</version>\n");
+  return with_entry(before, "\t<version id=\"" + id +
+                                "\">\n\t\t<checksum>3f2a9c</checksum>\n\t</version>\n");
 }
 
 // A catalogue of one entry, whose id holds an e with acute accent written as `e_acute`.
@@ -190,6 +194,14 @@ const std::vector<row> kRows = {
    says("the file is read-only", not_recorded("the file is read-only")), {}, "0.48\n",
    "chmod 444 $SETTINGS $CATALOGUE"},
 
+  {"a second copy records while the version prompt waits", both, mod_tool(), says("", kDone),
+   {{kConfigPath, kPatched}, {kCataloguePath, recorded(recorded(catalogue(), "0.47"))}}, "0.48\n",
+   "", "{program}", "grep -q Done ../second", "echo 0.47 | {program} > ../second"},
+  {"the catalogue rewritten in place while the version prompt waits", both, mod_tool(),
+   says("", kDone), {{kConfigPath, kPatched}, {kCataloguePath, recorded(with_entry(catalogue(),
+   "\t<version id=\"0.47\" />\n"))}}, "0.48\n", "", "{program}", "", "sed 's#^</versions>#\t"
+   "<version id=\"0.47\" />\\n</versions>#' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+
   {"closed input", linux_only, mod_tool(kLogPath, "0.9 start\nGame checksum: 3f2a9c\n"),
    says("", kMissing), kSettingsOff, "", "", "sh -c 'exec \"$0\" <&-' {program}"},
   {"a file size limit, met by a wide document", linux_only, mod_tool(kCataloguePath, catalogue(2000)),
@@ -307,13 +319,13 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
            shell_word(exe.parent_path() / "tests/hold_file.exe") + " \"$@\"; }; ";
   }
   const std::string typed = row.at_prompt.empty() ? " < ../typed" : "";
-  for (std::size_t at; (at = command.find("{program}")) != std::string::npos;) {
-    command.replace(at, 9, program + typed);
-  }
   write_file(folder / "../typed", row.typed);
   if (!row.at_prompt.empty()) {  // the version is typed once the command at the prompt has run
     command = "{ for i in $(seq 600); do grep -q Version ../shown && break; sleep 0.05; done; { " +
               row.at_prompt + "; } >> ../errors 2>&1; cat ../typed; } | " + command;
+  }
+  for (std::size_t at; (at = command.find("{program}")) != std::string::npos;) {
+    command.replace(at, 9, program + typed);
   }
   EXPECT_EQ(shell(folder, line + command + " > ../shown 2>> ../errors"), row.status)
       << read_file(folder / "../errors");

@@ -37,6 +37,7 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
   document.reset();
   load_result loaded;
   file_contents file = read_file(path);
+  loaded.identity = file.identity;
   if (file.result == file_contents::outcome::missing) return loaded;
   loaded.result = load_result::outcome::refused;
   if (file.result == file_contents::outcome::unreadable) {
@@ -98,8 +99,9 @@ class sink_writer : public pugi::xml_writer {
 
 }  // namespace
 
-std::string save_document(const pugi::xml_document& document, const std::string& path) {
-  return replace_file(path, [&document](const byte_sink& sink) {
+std::string save_document(const pugi::xml_document& document, const std::string& path,
+                          const load_result& loaded) {
+  return replace_file(path, loaded.identity, [&document](const byte_sink& sink) {
     sink_writer writer(sink);
     document.save(writer);
   });

@@ -45,6 +45,7 @@ std::string printable(std::string_view text) {
 }
 
 void version_catalogue::open_entry() try {
+  entry_ = checksum_element_ = pugi::xml_node();
   loaded_ = load_document(document_, path_);
   if (loaded_.result == load_result::outcome::refused) {
     problem_ = loaded_.problem;
@@ -83,8 +84,17 @@ void version_catalogue::fill_entry(const std::string& version, const std::string
 }
 
 std::string version_catalogue::save() try {
-  if (!problem_.empty()) return problem_;
-  return save_document(document_, path_);
+  for (int tries = 1;; ++tries) {
+    if (!problem_.empty()) return problem_;
+    const std::string problem = save_document(document_, path_, loaded_);
+    if (problem != kChangedMeanwhile || tries == kEditTries) return problem;
+    // Another program changed the catalogue while the version was typed:
+    // the entry goes into what it holds now.
+    const std::string version = entry_.attribute("id").value();
+    const std::string checksum = checksum_element_.text().get();
+    open_entry();
+    fill_entry(version, checksum);
+  }
 } catch (const std::bad_alloc&) {
   return kNotEnoughMemory;
 }

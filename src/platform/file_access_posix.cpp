@@ -54,6 +54,23 @@ std::string refusal_for_type(mode_t mode) {
   return std::string();
 }
 
+file_identity identity_of(const struct stat& status) {
+  file_identity identity;
+  identity.exists = true;
+  identity.volume = std::uint64_t(status.st_dev);
+  identity.file = std::uint64_t(status.st_ino);
+  identity.size = std::uint64_t(status.st_size);
+  identity.modified = std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  identity.changed = std::int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+  return identity;
+}
+
+// What the path holds now, following links as a read does.
+file_identity identity_at(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? identity_of(status) : file_identity();
+}
+
 }  // namespace
 
 void free_read_buffer::operator()(char* bytes) const {
@@ -100,6 +117,7 @@ file_contents read_file(const std::string& path) {
       });
   close(descriptor);
   if (!read_whole) return unreadable(describe_error(error != 0 ? error : ENOMEM));
+  file.identity = identity_of(status);
   return file;
 }
 
@@ -183,7 +201,7 @@ bool write_all(int descriptor, std::string_view bytes) {
 
 }  // namespace
 
-std::string replace_file(const std::string& path,
+std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce) {
   const std::string target = resolve_links(path);
   struct stat old_file {};
@@ -227,13 +245,17 @@ std::string replace_file(const std::string& path,
   }
   if (going_on() && fsync(descriptor) != 0) error = errno;
   if (close(descriptor) != 0 && error == 0) error = errno;
+  // The moment between this look and the rename stays open to another
+  // program; everything it did before is seen here.
+  const bool changed = going_on() && !(identity_at(path) == read_as);
   bool renamed = false;
-  if (going_on()) {
+  if (going_on() && !changed) {
     renamed = rename(temporary.c_str(), target.c_str()) == 0;
     if (!renamed) error = errno;
   }
   if (!renamed) {
     unlink(temporary.c_str());
+    if (changed) return kChangedMeanwhile;
     return error != 0 ? describe_error(error) : "the program was asked to end";
   }
 
