@@ -19,8 +19,9 @@ TEST(ReplaceFile, AWriterThatThrowsLeavesTheOldFileAndNothingOpen) {
   const fs::path file = fresh_folder() / "f.xml";
   write_file(file, "old");
   const std::string piece(1 << 17, 'x');  // large enough to be written at once
+  const updater::file_identity read_as = updater::read_file(file.string()).identity;
   const auto replace = [&] {
-    updater::replace_file(file.string(), [&](const updater::byte_sink& sink) {
+    updater::replace_file(file.string(), read_as, [&](const updater::byte_sink& sink) {
       sink(piece.data(), piece.size());
       throw std::bad_alloc();
     });

@@ -34,7 +34,8 @@ class version_catalogue {
   // checksum that is not UTF-8, or that holds a character XML 1.0 does not
   // allow (a null or another control character below the space but tab and
   // line feed) or a carriage return (read back as a line feed), is not
-  // recorded.
+  // recorded. When another program changed the catalogue since it was
+  // loaded, the entry is made anew in what it holds now, a few times at most.
   std::string save();
 
  private:

@@ -22,6 +22,10 @@ void prepare_console() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+bool output_is_terminal() {
+  return isatty(STDOUT_FILENO) != 0;
+}
+
 std::string read_word() {
   return read_word_from_bytes();
 }

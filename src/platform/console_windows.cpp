@@ -49,6 +49,10 @@ void prepare_console() {
   }
 }
 
+bool output_is_terminal() {
+  return is_console(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
 std::string read_word() {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (!is_console(input)) return read_word_from_bytes();

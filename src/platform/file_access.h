@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -15,6 +16,9 @@
 #include <string>
 
 namespace updater {
+
+// The reason given wherever memory runs out.
+inline constexpr char kNotEnoughMemory[] = "not enough memory";
 
 // Memory that files are read into. It starts on a page boundary: on some
 // processors the kernel copies a file's pages several times faster into
@@ -28,6 +32,22 @@ using read_buffer = std::unique_ptr<char[], free_read_buffer>;
 // `size` bytes of read_buffer memory, not zeroed; null when memory runs out.
 read_buffer allocate_read_buffer(std::size_t size);
 
+// What tells one state of a file from another: where it lives, its size and
+// its times. Equal identities mean the very file, unchanged.
+struct file_identity {
+  bool exists = false;
+  std::uint64_t volume = 0, file = 0, size = 0;
+  std::int64_t modified = 0, changed = 0;  // in the platform's own units
+  bool operator==(const file_identity& other) const {
+    return exists == other.exists && volume == other.volume && file == other.file &&
+           size == other.size && modified == other.modified && changed == other.changed;
+  }
+};
+
+// The reason replace_file gives when the path no longer holds the file read.
+inline constexpr char kChangedMeanwhile[] =
+    "the file was changed by another program meanwhile; run the updater again";
+
 struct file_contents {
   enum class outcome { read, missing, unreadable };
   outcome result = outcome::missing;
@@ -35,7 +55,8 @@ struct file_contents {
   // part of the file, so that a parser may work on them in place.
   read_buffer bytes;
   std::size_t size = 0;
-  std::string problem;  // why it could not be read, when unreadable
+  std::string problem;     // why it could not be read, when unreadable
+  file_identity identity;  // of the file read; `exists` is false when missing
 };
 
 // Reads the whole file in binary mode. A path whose file or folder does not
@@ -54,8 +75,11 @@ file_contents read_file(const std::string& path);
 using byte_sink = std::function<void(const char* data, std::size_t size)>;
 
 // Replaces the file's content with what `produce` hands to the sink it is
-// given. Returns an empty string when the new bytes are on disk; otherwise the
-// reason in plain words, and the file is left exactly as it was, with no
+// given, provided the path still holds the file that was read as `read_as` (or
+// still holds nothing, when none was there): this is checked just before the
+// new file takes the old one's place, and otherwise kChangedMeanwhile is the
+// reason. Returns an empty string when the new bytes are on disk; otherwise
+// the reason in plain words, and the file is left exactly as it was, with no
 // temporary file beside it. A file that does not exist is created. A file that
 // is read-only, that the user may not write, that is not a regular file, that
 // lies in a folder where nothing may be created or replaced, or that read_file
@@ -67,7 +91,7 @@ using byte_sink = std::function<void(const char* data, std::size_t size)>;
 // A request to end the program (Ctrl+C, closing the window) that arrives
 // during the rewrite abandons it, or lets it finish once the new file is in
 // place, and then ends the program.
-std::string replace_file(const std::string& path,
+std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce);
 
 // Opens the mod tool's log for reading in the platform's text mode, shared

@@ -44,6 +44,8 @@ std::string describe_error(int error_number) {
       return "the folder does not exist";
     case EISDIR:
       return "it is a folder";
+    case ENOMEM:
+      return kNotEnoughMemory;
     default: {
       std::string text = std::generic_category().message(error_number);
       if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
@@ -166,6 +168,17 @@ located_file::located_file(const std::string& path) {
   exists = fstatat(folder.get(), name.c_str(), &status, 0) == 0;
 }
 
+file_identity identity_of(const struct stat& status) {
+  file_identity identity;
+  identity.exists = true;
+  identity.volume = std::uint64_t(status.st_dev);
+  identity.file = std::uint64_t(status.st_ino);
+  identity.size = std::uint64_t(status.st_size);
+  identity.modified = std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  identity.changed = std::int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+  return identity;
+}
+
 }  // namespace
 
 void free_read_buffer::operator()(char* bytes) const {
@@ -215,6 +228,7 @@ file_contents read_file(const std::string& path) {
       });
   close(descriptor);
   if (!read_whole) return unreadable(describe_error(error != 0 ? error : ENOMEM));
+  file.identity = identity_of(status);
   return file;
 }
 
@@ -364,7 +378,7 @@ std::string refusal_for_folder(int folder) {
 
 }  // namespace
 
-std::string replace_file(const std::string& path,
+std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce) {
   const located_file found(path);
   if (!found.refusal.empty()) return found.refusal;
@@ -427,6 +441,15 @@ std::string replace_file(const std::string& path,
     if (going_on() && fsync(descriptor) != 0) error = errno;
     if (temporary.file.reset() != 0 && error == 0) error = errno;
     if (!going_on()) return error != 0 ? describe_error(error) : "the program was asked to end";
+    // The moment between this look and the rename stays open to another
+    // program; everything it did before is seen here. The look is at the name
+    // the new file takes, in the folder walked: a link laid there since the
+    // read is not the file read.
+    struct stat present {};
+    const bool as_read = fstatat(folder, name, &present, AT_SYMLINK_NOFOLLOW) == 0
+                             ? identity_of(present) == read_as
+                             : !read_as.exists;
+    if (!as_read) return kChangedMeanwhile;
     if (renameat(folder, temporary.name().c_str(), folder, name) != 0) return describe_error(errno);
     temporary.keep();
   } catch (...) {

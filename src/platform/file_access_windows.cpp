@@ -48,6 +48,9 @@ std::string describe_error(DWORD error) {
       return "the folder does not exist";
     case ERROR_WRITE_PROTECT:
       return "the disk is read-only";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return kNotEnoughMemory;
     default:
       return "Windows error " + std::to_string(error);
   }
@@ -89,6 +92,32 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
   return handle;
 }
 
+// The identity of the file open as `handle`; one that does not exist when
+// Windows cannot tell.
+file_identity identity_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  file_identity identity;
+  if (!GetFileInformationByHandle(handle, &information)) return identity;
+  identity.exists = true;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.file = std::uint64_t(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+  identity.size = std::uint64_t(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+  identity.modified = std::int64_t(std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32 |
+                                   information.ftLastWriteTime.dwLowDateTime);
+  return identity;
+}
+
+// What the path holds now: opened for its attributes alone, which any
+// program's sharing allows.
+file_identity identity_at(const std::wstring& path) {
+  const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return file_identity();
+  const file_identity identity = identity_of(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
 }  // namespace
 
 void free_read_buffer::operator()(char* bytes) const {
@@ -119,6 +148,7 @@ file_contents read_file(const std::string& path) {
   }
 
   file_contents file;
+  file.identity = identity_of(handle);
   const bool read_whole =
       read_to_end(file, std::size_t(size.QuadPart), [&](char* into, std::size_t room) {
         DWORD got = 0;
@@ -200,7 +230,7 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 
 }  // namespace
 
-std::string replace_file(const std::string& path,
+std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce) {
   const std::wstring target = widen(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -242,8 +272,12 @@ std::string replace_file(const std::string& path,
   }
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
 
+  // The moment between this look and the replace stays open to another
+  // program; everything it did before is seen here.
+  const bool changed =
+      error == ERROR_SUCCESS && !requests.noted() && !(identity_at(target) == read_as);
   bool replaced = false;
-  if (error == ERROR_SUCCESS && !requests.noted()) {
+  if (error == ERROR_SUCCESS && !requests.noted() && !changed) {
     lock_wait locks;
     while (!(replaced = MoveFileExW(temporary.c_str(), target.c_str(),
                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) &&
@@ -257,6 +291,7 @@ std::string replace_file(const std::string& path,
     lock_wait locks;
     while (!DeleteFileW(temporary.c_str()) && locks.wait_again(GetLastError())) {
     }
+    if (changed) return kChangedMeanwhile;
     return error != ERROR_SUCCESS ? describe_error(error) : "the program was asked to end";
   }
   return std::string();
