@@ -76,7 +76,7 @@ fuzz: fuzz-build
 # On demand, not part of `make test`: prints the table the README keeps.
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-	cmake --build build-bench -j $(JOBS) --target version-updater load_save_reference
+	cmake --build build-bench -j $(JOBS) --target version-updater plain_pugixml
 	@scripts/bench
 
 icon:

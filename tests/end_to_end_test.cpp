@@ -44,13 +44,43 @@ std::string catalogue(std::size_t entries = 2, std::size_t size = 8) {
   }
   return text + "</versions>\n";
 }
+// The catalogue `before` with `entry` at the end of `versions`.
+std::string with_entry(std::string before, const std::string& entry) {
+  return before.insert(before.size() - 12, entry);
+}
 // `before` with the entry that the program adds at its end.
 std::string recorded(std::string before = catalogue(), const std::string& id = "0.48") {
-  const std::string entry = "\t<version id=\"" + id + "\">\n\t\t<checksum>3f2a9c</checksum>\n";
-  return before.insert(before.size() - 12, entry + "\t</version>\n");
+  return with_entry(
+      before, "\t<version id=\"" + id + "\">\n\t\t<checksum>3f2a9c</checksum>\n\t</version>\n");
+}
+
+// A catalogue of one entry, whose id holds an e with acute accent written as `e_acute`.
+std::string one_entry(const std::string& declaration, const std::string& e_acute) {
+  return declaration + "<versions>\n\t<version id=\"0." + e_acute +
+         "\">\n\t\t<checksum>aa</checksum>\n\t</version>\n</versions>\n";
+}
+std::string utf16(const std::string& ascii) {  // little-endian, after a byte-order mark
+  std::string wide = "\xFF\xFE";
+  for (char c : ascii) wide += std::string{c, '\0'};
+  return wide;
+}
+// Settings nested `depth` elements deep: compact, or as the program writes them back.
+std::string nested(int depth, bool written) {
+  std::string open, close;
+  for (int i = 0; i < depth; ++i) {
+    const std::string tabs(written ? i : 0, '\t'), end = written ? "\n" : "",
+                                                   name = i == 0 ? "UserConfiguration" : "a";
+    if (i == depth - 1) open += tabs + "<" + name + (written ? " />" : "/>") + end;
+    if (i < depth - 1) open += tabs + "<" + name + ">" + end;
+    if (i < depth - 1) close = tabs + "</" + name + ">" + end + close;
+  }
+  return (written ? kDeclaration : "") + open + close;
 }
 
 const std::string kStart = "Start Zelbix, close it and hit enter...\n",
+                  kNoLog = kStart +
+                           "Could not find Logs (logs/Zelbix.log). Make sure it exists "
+                           "and this file is in the same folder as Zelbix.exe.\n",
                   kDone = "Done. You can now start Zelbix.\n",
                   kMissing = "Missing version. Examples: 0.48, 0.49b\n";
 // The console of a run that shows `checksum`, could not update the settings
@@ -76,7 +106,13 @@ const file_changes kSettingsOff = {{kConfigPath, kPatched}};
 const file_changes kRecorded = {{kConfigPath, kPatched}, {kCataloguePath, recorded()}};
 const file_changes kOnlyRecorded = {{kCataloguePath, recorded()}};
 
-enum platforms { both, linux_only, linux_as_root, windows_only };
+// linux_unsanitized: not with the sanitizers, which an address-space limit stops.
+enum platforms { both, linux_only, linux_as_root, linux_unsanitized, windows_only };
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 struct row {
   const char* name;
@@ -97,8 +133,9 @@ const std::string kHold = "second_program hold $CATALOGUE ";
 const std::string kUntilHeld = " > ../held & until [ -s ../held ]; do sleep 0.05; done";
 // A leak check cannot run under a tracer.
 const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null ";
-const std::string kFsync = kStrace + "-e trace=fsync,rename -e inject=fsync:";
+const std::string kFsync = kStrace + "-e trace=fsync,renameat -e inject=fsync:";
 const std::string kRoot = "it is not a regular file", kBig = "the file would exceed the size limit";
+const std::string kBigWord = "{ head -c 100000000 /dev/zero | tr '\\0' 1; echo .5; } > ../big";
 
 // clang-format off
 const std::vector<row> kRows = {
@@ -109,9 +146,7 @@ const std::vector<row> kRows = {
    "\t\n0.48\xC3\xA9 beta\nmore\n", "", "{program} --help '/?' 0.49", "",
    "cp $SETTINGS 'settings at the prompt'"},
   {"a word without a point", both, mod_tool(), says("", kMissing), kSettingsOff, "48\n"},
-  {"a folder is not a log", both, mod_tool(), kStart + "Could not find Logs (logs/Zelbix.log). "
-   "Make sure it exists and this file is in the same folder as Zelbix.exe.\n", {}, "0.48\n",
-   "rm $LOG && mkdir $LOG"},
+  {"a folder is not a log", both, mod_tool(), kNoLog, {}, "0.48\n", "rm $LOG && mkdir $LOG"},
   {"no marked line", both, mod_tool(kLogPath, "game checksum: 3f2a9c\n"),
    kStart + "Checksum not found. Terminating...\n", {}},
   {"a 0x1A byte before the marked line", both, mod_tool(kLogPath, "\x1a" + kLog), says("", kDone),
@@ -122,16 +157,39 @@ const std::vector<row> kRows = {
    says("the file is not XML", kDone), kOnlyRecorded},
   {"settings in UTF-16 without byte-order mark", both, mod_tool(kConfigPath, "\n\0<\0U\0/\0>\0"s),
    says("the file is not XML", kDone), kOnlyRecorded},
-  {"the patch: under the first UserConfiguration, no text made", both,
-   mod_tool(kConfigPath, "<Settings><updateversions>true</updateversions></Settings><UserConfigur"
-     "ation><autoupdate>\n</autoupdate><updateversions>true</updateversions></UserConfiguration>"),
-   says("", kDone), {{kCataloguePath, recorded()}, {kConfigPath, kDeclaration + "<Settings>\n\t"
-     "<updateversions>true</updateversions>\n</Settings>\n<UserConfiguration>\n\t<autoupdate />\n"
-     "\t<updateversions>false</updateversions>\n</UserConfiguration>\n"}}},
+  {"the patch: the last child of the first setting, no text made", both,
+   mod_tool(kConfigPath, "<UserConfiguration><autoupdate>\n</autoupdate><updateversions><x/>true"
+     "</updateversions><updateversions>true</updateversions></UserConfiguration>"),
+   says("", kDone), {{kCataloguePath, recorded()}, {kConfigPath, kDeclaration + "<UserConfigur"
+     "ation>\n\t<autoupdate />\n\t<updateversions>\n\t\t<x />false</updateversions>\n\t"
+     "<updateversions>true</updateversions>\n</UserConfiguration>\n"}}},
+  {"what XML 1.0 refuses", both, {{kLogPath, kLog}, {kConfigPath, "<UserConfiguration a='1' a='2'/>"},
+   {kCataloguePath, catalogue() + "0.47 = e83f1a9c (add me)\n"}}, says("the file is not "
+   "well-formed XML at line 1, column 26: duplicate attribute", not_recorded("the file is not "
+   "well-formed XML at line 10, column 1: junk after document element")), {}},
+  {"encodings and entities the document would change", both, {{kLogPath, kLog}, {kConfigPath,
+   "<!DOCTYPE UserConfiguration [<!ENTITY me 'Jos\xC3\xA9'>]><UserConfiguration/>"},
+   {kCataloguePath, "<?xml version='1.0' encoding='windows-1252'?><versions>\xE9</versions>"}},
+   says("the file declares entities", not_recorded("the file's encoding (windows-1252) is not one "
+   "the updater reads")), {}},
+  {"an entity XML does not define", both, mod_tool(kCataloguePath, "<versions>&nbsp;</versions>"),
+   says("", not_recorded("the file is not well-formed XML at line 1, column 11: undefined entity")),
+   kSettingsOff},
+  {"what loads as always: UTF-16, latin1, CDATA, a plain document type", both, {{kLogPath, kLog},
+   {kConfigPath, utf16("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE UserConfiguration>"
+     "<UserConfiguration><!-- c --><autoupdate><![CDATA[true]]></autoupdate></UserConfiguration>")},
+   {kCataloguePath, one_entry("<?xml version='1.0' encoding='latin1'?>\n", "\xE9")}},
+   says("", kDone), {{kConfigPath, kDeclaration + "<UserConfiguration>\n\t<autoupdate><![CDATA["
+     "false]]></autoupdate>\n</UserConfiguration>\n"},
+   {kCataloguePath, recorded(one_entry(kDeclaration, "\xC3\xA9"))}}},
+  {"nested 32 elements deep, and 33", both, mod_tool(kConfigPath, nested(32, false)),
+   says("", not_recorded("the file is nested more than 32 elements deep")),
+   {{kConfigPath, nested(32, true)}}, "0.48\n", "echo '<versions>" + nested(32, false) +
+   "</versions>' > $CATALOGUE"},
   {"a missing catalogue", both, mod_tool(kCataloguePath),
    says("", not_recorded("the file does not exist")), kSettingsOff},
   {"a version XML cannot hold", both, mod_tool(), says("", not_recorded("the version contains "
-   "characters the catalogue cannot hold", "a??.5")), kSettingsOff, "a\x01\0.5\n"s},
+   "characters the catalogue cannot hold", "a??.5?(")), kSettingsOff, "a\x01\0.5\xC3(\n"s},
   {"a checksum with a carriage return", both, mod_tool(kLogPath, "Game checksum: 3f\r2a\n"),
    says("", not_recorded("the checksum contains characters the catalogue cannot hold"), "3f\r2a"),
    kSettingsOff},
@@ -143,20 +201,30 @@ const std::vector<row> kRows = {
    says("the file is read-only", not_recorded("the file is read-only")), {}, "0.48\n",
    "chmod 444 $SETTINGS $CATALOGUE"},
 
+  {"a second copy records while the version prompt waits", both, mod_tool(), says("", kDone),
+   {{kConfigPath, kPatched}, {kCataloguePath, recorded(recorded(catalogue(), "0.47"))}}, "0.48\n",
+   "", "{program}", "grep -q Done ../second", "echo 0.47 | {program} > ../second"},
+  {"the catalogue rewritten in place while the version prompt waits", both, mod_tool(),
+   says("", kDone), {{kConfigPath, kPatched}, {kCataloguePath, recorded(with_entry(catalogue(),
+   "\t<version id=\"0.47\" />\n"))}}, "0.48\n", "", "{program}", "", "sed 's#^</versions>#\t"
+   "<version id=\"0.47\" />\\n</versions>#' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+
   {"closed input", linux_only, mod_tool(kLogPath, "0.9 start\nGame checksum: 3f2a9c\n"),
    says("", kMissing), kSettingsOff, "", "", "sh -c 'exec \"$0\" <&-' {program}"},
-  {"a file size limit, met by a deep document", linux_only, mod_tool(kCataloguePath, catalogue(2000)),
+  {"a file size limit, met by a wide document", linux_only, mod_tool(kCataloguePath, catalogue(2000)),
    says(kBig, not_recorded(kBig)), {}, "0.48\n",
-   "{ echo '<a>'; yes '<a>' | head -n 999999; yes '</a>' | head -n 1000000; } > $SETTINGS",
-   "timeout 60 prlimit --fsize=100000 {program}"},
+   "{ echo '<a>'; yes '<b/>' | head -n 200000; echo '</a>'; } > $SETTINGS",
+   "timeout 60 env --default-signal=XFSZ prlimit --fsize=100000 {program}"},
   {"a flush to disk fails, then a rename", linux_only, mod_tool(),
    says("input/output error", not_recorded("input/output error")), {}, "0.48\n", "",
-   kFsync + "error=EIO:when=1 -e inject=rename:error=EIO:when=1 {program}"},
+   kFsync + "error=EIO:when=1 -e inject=renameat:error=EIO:when=1 {program}"},
   {"settings that fail to read", linux_only, mod_tool(), says("input/output error", kDone),
    kOnlyRecorded, "0.48\n", "",
    kStrace + "-P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
   {"Ctrl+C during a write-back", linux_only, mod_tool(), kStart + "Checksum: 3f2a9c\n\n", {},
    "0.48\n", "", kFsync + "signal=SIGINT {program}", "", "", 128 + SIGINT},
+  {"a pipe is not a log", linux_only, mod_tool(), kNoLog, {}, "0.48\n", "rm $LOG && mkfifo $LOG",
+   "timeout 20 {program}"},
   {"output into a pipe whose reader has gone", linux_only, mod_tool(), "", kRecorded, "0.48\n", "",
    "bash -c 'set -o pipefail; (sleep 0.3; exec \"$0\") | true' {program}"},
   {"a device and a pipe in place of the files", linux_as_root, mod_tool(),
@@ -170,6 +238,25 @@ const std::vector<row> kRows = {
    "&& chmod 6775 real.xml", "sh -c 'umask 027; exec \"$0\"' {program}",
    "[ -L $CATALOGUE ] && [ $(stat -c %a:%u real.xml) = 6775:65534 ] && "
    "[ $(stat -c %a $SETTINGS) = 640 ]"},
+  {"links of another user: dangling, or further down a chain", linux_as_root, mod_tool(kConfigPath),
+   says("it is a symbolic link of another user",
+        not_recorded("the way to it goes through a symbolic link of another user")), {}, "0.48\n",
+   "echo root only > secret && ln -s secret hop && ln -s ../planted.xml $SETTINGS && "
+   "chown -h 65534 hop $SETTINGS && ln -sf ../../../hop $CATALOGUE"},
+  {"a shared folder: a link of the file's owner, group, access-control lists, attributes",
+   linux_as_root, mod_tool(), says("", kDone),
+   {{kConfigPath, kPatched}, {kCataloguePath, recorded()}, {"shared.xml", recorded()}}, "0.48\n",
+   "mv $CATALOGUE shared.xml && ln -s ../../../shared.xml $CATALOGUE && chown -hR 65534:4242 . && "
+   "chmod -R g+w . && chmod 660 $SETTINGS shared.xml && setfacl -m u:65534:rw shared.xml && "
+   "setfattr -n user.origin -v zelbix shared.xml && setfacl -d -m u:65534:r configs",
+   "setpriv --reuid=1000 --regid=1000 --groups=4242 {program}",
+   "[ $(stat -c %u:%g:%a $SETTINGS shared.xml | uniq) = 1000:4242:660 ] && [ -L $CATALOGUE ] && "
+   "getfacl -cn shared.xml | grep -qx user:65534:rw- && [ -z \"$(getfacl -cs $SETTINGS)\" ] && "
+   "[ $(getfattr --only-values -n user.origin shared.xml) = zelbix ]"},
+  {"folders that only let files be added, or nothing", linux_as_root, mod_tool(),
+   says("the folder may not be changed", not_recorded("the folder only lets files be added")), {},
+   "0.48\n", "chattr +i configs && chattr +a configs/games/TheForest", "{program}",
+   "chattr -i configs && chattr -a configs/games/TheForest"},
   {"settings the user may not read, a catalogue the user may not write", linux_as_root, mod_tool(),
    says("permission denied", not_recorded("permission denied")), {}, "0.48\n",
    "chown -R 65534:65534 . && chown 0:0 $CATALOGUE && chmod 200 $SETTINGS",
@@ -177,6 +264,16 @@ const std::vector<row> kRows = {
   {"a 100 MB log line, in little memory", linux_only, mod_tool(), says("", kDone), kRecorded,
    "0.48\n", "{ head -c 100000000 /dev/zero | tr '\\0' x; echo; cat $LOG; } > l && mv l $LOG",
    "/usr/bin/time -f %M -o ../peak {program}", "[ $(cat ../peak) -lt 65536 ]"},
+  {"a 100 MB version, in too little memory to read it", linux_unsanitized, mod_tool(),
+   says("", "Could not read the version: not enough memory.\n"), kSettingsOff, "", kBigWord,
+   "sh -c 'ulimit -v 150000; exec \"$0\" < ../big' {program}"},
+  {"a 100 MB version, in too little memory to record it", linux_unsanitized, mod_tool(),
+   says("", "Could not record the version in " + kCataloguePath + ": not enough memory.\n"),
+   kSettingsOff, "", kBigWord, "sh -c 'ulimit -v 214000; exec \"$0\" < ../big' {program}"},
+  {"a 100 MB checksum, in too little memory to read it", linux_unsanitized, mod_tool(),
+   kStart + "Could not read the game checksum from " + kLogPath + ": not enough memory.\n", {}, "",
+   "{ printf 'Game checksum: '; head -c 100000000 /dev/zero | tr '\\0' x; } > $LOG",
+   "sh -c 'ulimit -v 150000; exec \"$0\"' {program}"},
   {"killed at random moments: the old catalogue or the new one, whole", linux_only,
    mod_tool(kCataloguePath, catalogue(20000, 500)), "", kSettingsOff, "0.48\n",
    "cp $CATALOGUE ../old", "{program} && cp $CATALOGUE ../new && for i in $(seq 12); do "
@@ -227,6 +324,7 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
   const row& row = GetParam();
   if (row.where != both && (row.where == windows_only) == !kWindowsProgram) GTEST_SKIP();
   if (row.where == linux_as_root && geteuid() != 0) GTEST_SKIP() << "needs root";
+  if (row.where == linux_unsanitized && kSanitized) GTEST_SKIP() << "built with sanitizers";
   const fs::path folder = fresh_folder() / "modtool";
   for (const auto& [path, bytes] : row.before) write_file(folder / path, bytes);
   ASSERT_EQ(shell(folder, row.setup), 0);
@@ -243,13 +341,13 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
            shell_word(exe.parent_path() / "tests/hold_file.exe") + " \"$@\"; }; ";
   }
   const std::string typed = row.at_prompt.empty() ? " < " + shell_word(folder / "../typed") : "";
-  for (std::size_t at; (at = command.find("{program}")) != std::string::npos;) {
-    command.replace(at, 9, program + typed);
-  }
   write_file(folder / "../typed", row.typed);
   if (!row.at_prompt.empty()) {  // the version is typed once the command at the prompt has run
     command = "{ for i in $(seq 600); do grep -q Version ../shown && break; sleep 0.05; done; { " +
               row.at_prompt + "; } >> ../errors 2>&1; cat ../typed; } | " + command;
+  }
+  for (std::size_t at; (at = command.find("{program}")) != std::string::npos;) {
+    command.replace(at, 9, program + typed);
   }
   EXPECT_EQ(shell(folder, line + command + " > ../shown 2>> ../errors"), row.status)
       << read_file(folder / "../errors");

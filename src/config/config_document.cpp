@@ -1,9 +1,8 @@
 #include "config/config_document.h"
 
-#include <cstdlib>
 #include <cstring>
 
-#include "platform/file_access.h"
+#include "config/strict_reading.h"
 
 namespace updater {
 namespace {
@@ -38,36 +37,48 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
   document.reset();
   load_result loaded;
   file_contents file = read_file(path);
+  loaded.identity = file.identity;
   if (file.result == file_contents::outcome::missing) return loaded;
+  loaded.result = load_result::outcome::refused;
   if (file.result == file_contents::outcome::unreadable) {
-    loaded.result = load_result::outcome::refused;
     loaded.problem = file.problem;
     return loaded;
   }
 
-  // Parsed where it lies, the document taking the bytes over, and ended by a
-  // null as pugixml's load_file ends them: the parser then never takes a null
-  // inside the file for its end.
-  char* bytes = static_cast<char*>(std::realloc(file.bytes.get(), file.size + 1));
-  if (bytes == nullptr) {
-    loaded.result = load_result::outcome::refused;
-    loaded.problem = "there is not enough memory to read it";
+  const strict_reading strict = read_strictly(file.bytes.get(), file.size);
+  if (strict.result == strict_reading::verdict::refused) {
+    loaded.problem = strict.problem;
     return loaded;
   }
-  file.bytes.release();
-  bytes[file.size] = '\0';
-  const pugi::xml_parse_result parsed = document.load_buffer_inplace_own(bytes, file.size + 1);
-  if (parsed || (parsed.status == pugi::status_no_document_element && holds_only_markup(path))) {
-    loaded.result = load_result::outcome::loaded;
-    return loaded;
-  }
-  document.reset();
-  loaded.result = load_result::outcome::refused;
-  if (parsed.status == pugi::status_no_document_element) {
+  // Parsed where it lies, so the file is in memory once. The null after the
+  // bytes is passed on, as pugixml's load_file passes it: the parser then
+  // never takes a null inside the file for its end.
+  const pugi::xml_parse_result parsed =
+      document.load_buffer_inplace(file.bytes.get(), file.size + 1);
+  loaded.text = std::move(file.bytes);
+  if (parsed.status == pugi::status_out_of_memory) {
+    loaded.problem = kNotEnoughMemory;
+  } else if (parsed.status == pugi::status_no_document_element) {
+    if (holds_only_markup(path)) loaded.result = load_result::outcome::loaded;
     loaded.problem = "the file is not XML";
+  } else if (parsed.encoding == pugi::encoding_utf32_be ||
+             parsed.encoding == pugi::encoding_utf32_le) {
+    loaded.problem = "the file's encoding (UTF-32) is not one the updater reads";
+  } else if (strict.result != strict_reading::verdict::well_formed) {
+    loaded.problem = strict.problem;
+  } else if (!parsed) {
+    loaded.problem = std::string("the file is not well-formed XML (") + parsed.description() + ")";
+  } else if (strict.declares_latin1 != (parsed.encoding == pugi::encoding_latin1)) {
+    // A byte-order mark outweighs the declaration for the document, not for XML.
+    loaded.problem = "the file's byte-order mark and its declared encoding (" +
+                     strict.declared_encoding + ") disagree";
   } else {
-    loaded.problem = std::string("the file is not well-formed XML (") + parsed.description() +
-                     " at offset " + std::to_string(parsed.offset) + ")";
+    loaded.result = load_result::outcome::loaded;
+  }
+  if (loaded.result == load_result::outcome::loaded) {
+    loaded.problem.clear();
+  } else {
+    document.reset();
   }
   return loaded;
 }
@@ -88,8 +99,9 @@ class sink_writer : public pugi::xml_writer {
 
 }  // namespace
 
-std::string save_document(const pugi::xml_document& document, const std::string& path) {
-  return replace_file(path, [&document](const byte_sink& sink) {
+std::string save_document(const pugi::xml_document& document, const std::string& path,
+                          const load_result& loaded) {
+  return replace_file(path, loaded.identity, [&document](const byte_sink& sink) {
     sink_writer writer(sink);
     document.save(writer);
   });

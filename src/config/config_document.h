@@ -5,12 +5,16 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "platform/file_access.h"
+
 namespace updater {
 
 struct load_result {
   enum class outcome { loaded, missing, refused };
   outcome result = outcome::missing;
-  std::string problem;  // why the file must be left alone, when refused
+  std::string problem;     // why the file must be left alone, when refused
+  read_buffer text;        // what the document was parsed in: keep it while the document lives
+  file_identity identity;  // of the file as read, for save_document
 
   bool may_write_back() const { return result != outcome::refused; }
 };
@@ -28,7 +32,11 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
 // Writes the document back, all-or-nothing, byte for byte as pugixml's
 // save_file does with its defaults: declaration, tab indentation, UTF-8
 // without byte-order mark, line feeds. Returns an empty string on success,
-// otherwise why the file was left as it was.
-std::string save_document(const pugi::xml_document& document, const std::string& path);
+// otherwise why the file was left as it was: kChangedMeanwhile when the file
+// is no longer the one loaded as `loaded` (the caller may load it again and
+// make its edit anew, up to kEditTries times in all).
+std::string save_document(const pugi::xml_document& document, const std::string& path,
+                          const load_result& loaded);
+inline constexpr int kEditTries = 4;
 
 }  // namespace updater

@@ -1,6 +1,9 @@
 #include "config/version_catalogue.h"
 
+#include <new>
+
 #include "config/config_document.h"
+#include "platform/utf8.h"
 
 namespace updater {
 namespace {
@@ -10,34 +13,11 @@ namespace {
 // everything from the space up, but for surrogates and U+FFFE and U+FFFF; a
 // carriage return in text is read back as a line feed, so it is not held.
 std::size_t holdable_length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' ? 1 : 0;
-  std::size_t length = 0;
   char32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (byte(i) & 0x3F);
-  }
-  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-  if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE ||
-      code == 0xFFFF) {
-    return 0;
-  }
-  return length;
+  const std::size_t length = utf8_character(text, at, code);
+  const bool allowed =
+      code >= 0x20 ? code != 0xFFFE && code != 0xFFFF : code == '\t' || code == '\n';
+  return allowed ? length : 0;
 }
 
 bool catalogue_can_hold(std::string_view text) {
@@ -64,13 +44,14 @@ std::string printable(std::string_view text) {
   return shown;
 }
 
-void version_catalogue::open_entry() {
-  const load_result loaded = load_document(document_, path_);
-  if (loaded.result == load_result::outcome::refused) {
-    problem_ = loaded.problem;
+void version_catalogue::open_entry() try {
+  entry_ = checksum_element_ = pugi::xml_node();
+  loaded_ = load_document(document_, path_);
+  if (loaded_.result == load_result::outcome::refused) {
+    problem_ = loaded_.problem;
     return;
   }
-  if (loaded.result == load_result::outcome::missing) {
+  if (loaded_.result == load_result::outcome::missing) {
     problem_ = "the file does not exist";
     return;
   }
@@ -80,9 +61,13 @@ void version_catalogue::open_entry() {
     return;
   }
   entry_ = versions.append_child(pugi::node_element);
-  entry_.set_name("version");
   checksum_element_ = entry_.append_child(pugi::node_element);
-  checksum_element_.set_name("checksum");
+  if (!entry_.set_name("version") || !checksum_element_.set_name("checksum")) {
+    problem_ = kNotEnoughMemory;
+  }
+} catch (const std::bad_alloc&) {
+  entry_ = checksum_element_ = pugi::xml_node();
+  problem_ = kNotEnoughMemory;
 }
 
 void version_catalogue::fill_entry(const std::string& version, const std::string& checksum) {
@@ -92,13 +77,26 @@ void version_catalogue::fill_entry(const std::string& version, const std::string
   } else if (!catalogue_can_hold(checksum)) {
     problem_ = "the checksum contains characters the catalogue cannot hold";
   }
-  entry_.append_attribute("id").set_value(version.c_str());
-  checksum_element_.append_child(pugi::node_pcdata).set_value(checksum.c_str());
+  if (!entry_.append_attribute("id").set_value(version.c_str()) ||
+      !checksum_element_.append_child(pugi::node_pcdata).set_value(checksum.c_str())) {
+    if (problem_.empty()) problem_ = kNotEnoughMemory;
+  }
 }
 
-std::string version_catalogue::save() {
-  if (!problem_.empty()) return problem_;
-  return save_document(document_, path_);
+std::string version_catalogue::save() try {
+  for (int tries = 1;; ++tries) {
+    if (!problem_.empty()) return problem_;
+    const std::string problem = save_document(document_, path_, loaded_);
+    if (problem != kChangedMeanwhile || tries == kEditTries) return problem;
+    // Another program changed the catalogue while the version was typed:
+    // the entry goes into what it holds now.
+    const std::string version = entry_.attribute("id").value();
+    const std::string checksum = checksum_element_.text().get();
+    open_entry();
+    fill_entry(version, checksum);
+  }
+} catch (const std::bad_alloc&) {
+  return kNotEnoughMemory;
 }
 
 }  // namespace updater

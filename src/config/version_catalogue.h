@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "config/config_document.h"
+
 namespace updater {
 
 inline constexpr char kVersionCataloguePath[] = "configs/games/TheForest/Versions.xml";
@@ -32,11 +34,13 @@ class version_catalogue {
   // checksum that is not UTF-8, or that holds a character XML 1.0 does not
   // allow (a null or another control character below the space but tab and
   // line feed) or a carriage return (read back as a line feed), is not
-  // recorded.
+  // recorded. When another program changed the catalogue since it was
+  // loaded, the entry is made anew in what it holds now, a few times at most.
   std::string save();
 
  private:
   std::string path_;
+  load_result loaded_;  // holds the text the document is parsed in
   pugi::xml_document document_;
   pugi::xml_node entry_;
   pugi::xml_node checksum_element_;

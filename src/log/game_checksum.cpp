@@ -1,7 +1,7 @@
 #include "log/game_checksum.h"
 
 #include <cstring>
-#include <memory>
+#include <new>
 #include <string_view>
 
 #include "platform/file_access.h"
@@ -118,7 +118,8 @@ std::string mod_tool_log::find_game_checksum() {
 
   checksum_scanner scanner;
   // Not zeroed: a short log touches only the pages it fills.
-  const std::unique_ptr<char[]> chunk(new char[kReadChunk]);
+  const read_buffer chunk = allocate_read_buffer(kReadChunk);
+  if (!chunk) throw std::bad_alloc();
   for (;;) {
     const std::size_t got = std::fread(chunk.get(), 1, kReadChunk, scan_reader_);
     if (got == 0 || scanner.feed(chunk.get(), got)) break;

@@ -4,7 +4,29 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace updater {
+
+void print_line_showing(std::string_view label, std::string_view shown) {
+  std::string line(label);
+  if (!output_is_terminal()) {
+    line.append(shown);
+  } else {
+    for (std::size_t at = 0; at < shown.size();) {
+      char32_t code = 0;
+      const std::size_t length = utf8_character(shown, at, code);
+      if (length == 0 || code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+        line += '?';  // each byte of it
+        ++at;
+      } else {
+        line.append(shown.substr(at, length));
+        at += length;
+      }
+    }
+  }
+  print_line(line);
+}
 
 std::string read_word_from_bytes() {
   std::string word;

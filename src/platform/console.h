@@ -21,6 +21,15 @@ void prepare_console();
 // same letters whatever the console's code page.
 void print_line(std::string_view text);
 
+// Writes `label` and then `shown` as one line, as print_line does. At a
+// terminal (or console), each control character of `shown`, and each byte
+// of it that is not UTF-8, appears as "?", so that text read from a file
+// cannot steer the terminal; into a pipe or a file every byte goes as it is.
+void print_line_showing(std::string_view label, std::string_view shown);
+
+// True when standard output is a terminal (or console), where a person reads it.
+bool output_is_terminal();
+
 // Reads one word from standard input: leading white space is skipped, the
 // word ends at the next white space or at the end of input, and the rest of
 // the line is left unread. Empty at the end of input. Typed into a Windows

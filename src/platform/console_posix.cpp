@@ -29,6 +29,10 @@ void print_line(std::string_view text) {
   std::clearerr(stdout);
 }
 
+bool output_is_terminal() {
+  return isatty(STDOUT_FILENO) != 0;
+}
+
 std::string read_word() {
   return read_word_from_bytes();
 }

@@ -75,6 +75,10 @@ void print_line(std::string_view text) {
   }
 }
 
+bool output_is_terminal() {
+  return is_console(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
 std::string read_word() {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;

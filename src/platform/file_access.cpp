@@ -1,5 +1,7 @@
 #include "platform/file_access.h"
 
+#include <cstring>
+
 namespace updater {
 
 file_contents unreadable(std::string problem) {
@@ -12,22 +14,23 @@ file_contents unreadable(std::string problem) {
 bool read_to_end(file_contents& file, std::size_t expected_size,
                  const std::function<std::ptrdiff_t(char* into, std::size_t room)>& read_some) {
   std::size_t capacity = expected_size + 1;
-  file.bytes.reset(static_cast<char*>(std::malloc(capacity)));
+  file.bytes = allocate_read_buffer(capacity);
   file.size = 0;
   if (!file.bytes) return false;
   for (;;) {
-    if (file.size == capacity) {
-      char* grown = static_cast<char*>(std::realloc(file.bytes.get(), capacity * 2));
-      if (grown == nullptr) return false;
-      file.bytes.release();
-      file.bytes.reset(grown);
+    if (file.size == capacity) {  // the file has grown since its size was taken
+      read_buffer grown = allocate_read_buffer(capacity * 2);
+      if (!grown) return false;
+      std::memcpy(grown.get(), file.bytes.get(), file.size);
+      file.bytes = std::move(grown);
       capacity *= 2;
     }
     const std::ptrdiff_t got = read_some(file.bytes.get() + file.size, capacity - file.size);
     if (got < 0) return false;
-    if (got == 0) break;
+    if (got == 0) break;  // the room left holds the null
     file.size += std::size_t(got);
   }
+  file.bytes[file.size] = '\0';
   file.result = file_contents::outcome::read;
   return true;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -16,14 +17,46 @@
 
 namespace updater {
 
+// The reason given wherever memory runs out.
+inline constexpr char kNotEnoughMemory[] = "not enough memory";
+
+// Memory that files are read into. It starts on a page boundary: on some
+// processors the kernel copies a file's pages several times faster into
+// such memory than into memory a few bytes past a boundary (one measured
+// 5 times slower at 16 bytes past).
+struct free_read_buffer {
+  void operator()(char* bytes) const;
+};
+using read_buffer = std::unique_ptr<char[], free_read_buffer>;
+
+// `size` bytes of read_buffer memory, not zeroed; null when memory runs out.
+read_buffer allocate_read_buffer(std::size_t size);
+
+// What tells one state of a file from another: where it lives, its size and
+// its times. Equal identities mean the very file, unchanged.
+struct file_identity {
+  bool exists = false;
+  std::uint64_t volume = 0, file = 0, size = 0;
+  std::int64_t modified = 0, changed = 0;  // in the platform's own units
+  bool operator==(const file_identity& other) const {
+    return exists == other.exists && volume == other.volume && file == other.file &&
+           size == other.size && modified == other.modified && changed == other.changed;
+  }
+};
+
+// The reason replace_file gives when the path no longer holds the file read.
+inline constexpr char kChangedMeanwhile[] =
+    "the file was changed by another program meanwhile; run the updater again";
+
 struct file_contents {
   enum class outcome { read, missing, unreadable };
   outcome result = outcome::missing;
-  // The whole file, when read: `size` bytes from std::malloc, so that a
-  // parser may take them over and free them itself.
-  std::unique_ptr<char, decltype(&std::free)> bytes{nullptr, &std::free};
+  // The whole file, when read: `size` bytes followed by a null, which is not
+  // part of the file, so that a parser may work on them in place.
+  read_buffer bytes;
   std::size_t size = 0;
-  std::string problem;  // why it could not be read, when unreadable
+  std::string problem;     // why it could not be read, when unreadable
+  file_identity identity;  // of the file read; `exists` is false when missing
 };
 
 // Reads the whole file in binary mode. A path whose file or folder does not
@@ -31,25 +64,34 @@ struct file_contents {
 // with the reason in plain words (no permission, in use by another program,
 // a folder). Only regular files are read: a device or a pipe is reported as
 // "it is not a regular file" without being opened for reading, so it can
-// neither block the program nor flood it.
+// neither block the program nor flood it. Where the platform has symbolic
+// links, one on the way (the file's own or a folder's) is followed only when
+// it belongs to the user who runs the program, or to the owner of the file it
+// leads to, and a dangling one only when it belongs to that user; otherwise
+// the file is `unreadable` ("it is a symbolic link of another user").
 file_contents read_file(const std::string& path);
 
 // Receives the new content of a file, piece by piece, in order.
 using byte_sink = std::function<void(const char* data, std::size_t size)>;
 
 // Replaces the file's content with what `produce` hands to the sink it is
-// given. Returns an empty string when the new bytes are on disk; otherwise
+// given, provided the path still holds the file that was read as `read_as` (or
+// still holds nothing, when none was there): this is checked just before the
+// new file takes the old one's place, and otherwise kChangedMeanwhile is the
+// reason. Returns an empty string when the new bytes are on disk; otherwise
 // the reason in plain words, and the file is left exactly as it was, with no
-// temporary file beside it. A file that does not exist is created. A file
-// that is read-only, that the user may not write, that is not a regular file,
-// or that lies in a folder where nothing may be created is refused. After
-// the first failed write, the sink ends `produce` early (by throwing through
-// it). Where the platform allows, the file keeps its owner, permission bits
-// and attributes, and a symbolic link stays a link to the rewritten file. A
-// request to end the program (Ctrl+C, closing the window) that arrives during
-// the rewrite abandons it, or lets it finish once the new file is in place,
-// and then ends the program.
-std::string replace_file(const std::string& path,
+// temporary file beside it. A file that does not exist is created. A file that
+// is read-only, that the user may not write, that is not a regular file, that
+// lies in a folder where nothing may be created or replaced, or that read_file
+// would not follow a link to, is refused. After the first failed write, the
+// sink ends `produce` early (by throwing through it); an exception from
+// `produce` goes on once the temporary file is gone. Where the platform
+// allows, the file keeps its owner, group, permission bits, attributes and
+// access-control list, and a symbolic link stays a link to the rewritten file.
+// A request to end the program (Ctrl+C, closing the window) that arrives
+// during the rewrite abandons it, or lets it finish once the new file is in
+// place, and then ends the program.
+std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce);
 
 // Opens the mod tool's log for reading in binary mode, shared with other
@@ -64,9 +106,9 @@ file_contents unreadable(std::string problem);
 // For the platform sides of read_file: fills `file` by calling `read_some`
 // until it returns 0. The buffer starts with room for `expected_size` bytes
 // and one more, so the end shows in the first pass, and grows while the file
-// does. `read_some(into, room)` returns how many bytes it read, or -1 after a
-// read error, which it keeps itself. False after such an error or when memory
-// runs out; `file` is then not read.
+// does; the null after the bytes goes into that room. `read_some(into, room)` returns how many
+// bytes it read, or -1 after a read error, which it keeps itself. False after such an error or when
+// memory runs out; `file` is then not read.
 bool read_to_end(file_contents& file, std::size_t expected_size,
                  const std::function<std::ptrdiff_t(char* into, std::size_t room)>& read_some);
 

@@ -3,6 +3,7 @@
 #define NOMINMAX
 #include <fcntl.h>
 #include <io.h>
+#include <malloc.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -58,6 +59,9 @@ std::string describe_error(DWORD error) {
       return "the folder does not exist";
     case ERROR_WRITE_PROTECT:
       return "the disk is read-only";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return kNotEnoughMemory;
     default:
       return "Windows error " + std::to_string(error);
   }
@@ -120,7 +124,41 @@ bool may_delete(const std::wstring& path) {
   return handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED;
 }
 
+// The identity of the file open as `handle`; one that does not exist when
+// Windows cannot tell.
+file_identity identity_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  file_identity identity;
+  if (!GetFileInformationByHandle(handle, &information)) return identity;
+  identity.exists = true;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.file = std::uint64_t(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+  identity.size = std::uint64_t(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+  identity.modified = std::int64_t(std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32 |
+                                   information.ftLastWriteTime.dwLowDateTime);
+  return identity;
+}
+
+// What the path holds now: opened for its attributes alone, which any
+// program's sharing allows.
+file_identity identity_at(const std::wstring& path) {
+  const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return file_identity();
+  const file_identity identity = identity_of(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
 }  // namespace
+
+void free_read_buffer::operator()(char* bytes) const {
+  _aligned_free(bytes);
+}
+
+read_buffer allocate_read_buffer(std::size_t size) {
+  return read_buffer(static_cast<char*>(_aligned_malloc(size, 4096)));
+}
 
 file_contents read_file(const std::string& path) {
   const std::wstring wide_path = long_path(path);
@@ -142,6 +180,7 @@ file_contents read_file(const std::string& path) {
   }
 
   file_contents file;
+  file.identity = identity_of(handle);
   lock_wait locks;  // another program's lock on a part of the file refuses a read
   const bool read_whole =
       read_to_end(file, std::size_t(size.QuadPart), [&](char* into, std::size_t room) {
@@ -230,7 +269,7 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 
 }  // namespace
 
-std::string replace_file(const std::string& path,
+std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce) {
   const std::wstring target = long_path(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -272,8 +311,12 @@ std::string replace_file(const std::string& path,
   }
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
 
+  // The moment between this look and the replace stays open to another
+  // program; everything it did before is seen here.
+  const bool changed =
+      error == ERROR_SUCCESS && !requests.noted() && !(identity_at(target) == read_as);
   bool replaced = false;
-  if (error == ERROR_SUCCESS && !requests.noted()) {
+  if (error == ERROR_SUCCESS && !requests.noted() && !changed) {
     lock_wait locks(kReplaceAfterEndMs);
     while (!(replaced = MoveFileExW(temporary.c_str(), target.c_str(),
                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) &&
@@ -290,6 +333,7 @@ std::string replace_file(const std::string& path,
     lock_wait locks(kRemoveAfterEndMs);
     while (!DeleteFileW(temporary.c_str()) && locks.wait_again(GetLastError())) {
     }
+    if (changed) return kChangedMeanwhile;
     return error != ERROR_SUCCESS ? describe_error(error) : "the program was asked to end";
   }
   return std::string();

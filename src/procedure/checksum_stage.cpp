@@ -1,9 +1,11 @@
 #include "procedure/checksum_stage.h"
 
+#include <new>
 #include <string>
 
 #include "log/game_checksum.h"
 #include "platform/console.h"
+#include "platform/file_access.h"
 #include "procedure/recording_stage.h"
 
 namespace updater {
@@ -22,13 +24,21 @@ void run_checksum_stage() {
     return;
   }
 
-  const std::string game_checksum = log.find_game_checksum();
+  std::string game_checksum;
+  try {
+    game_checksum = log.find_game_checksum();
+  } catch (const std::bad_alloc&) {
+    print_line(std::string("Could not read the game checksum from ") + kLogPath + ": " +
+               kNotEnoughMemory + ".");
+    pause_console();
+    return;
+  }
   if (game_checksum.empty()) {
     print_line("Checksum not found. Terminating...");
     pause_console();
     return;
   }
-  print_line("Checksum: " + game_checksum);
+  print_line_showing("Checksum: ", game_checksum);
   print_line("");
 
   run_recording_stage(game_checksum);

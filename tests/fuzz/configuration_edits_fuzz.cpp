@@ -2,6 +2,8 @@
 // as it was, with a reason given, or rewritten from a document that loaded
 // into one that loads back with the edit made: both settings switched off
 // where they hold text, or exactly one new entry at the end of `versions`.
+// What the strict reading takes loads; a rewrite passes the strict reading
+// in turn, and is never more than ten times the size of what was read.
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include "platform/file_access.h"
+#include "config/strict_reading.h"
 #include "config/user_configuration.h"
 #include "config/version_catalogue.h"
 
@@ -30,11 +33,18 @@ bool loads(pugi::xml_document& document, const std::string& bytes) {
 template <class Edit>
 bool rewritten(const std::string& before, Edit edit, pugi::xml_document& original,
                pugi::xml_document& after) {
+  using updater::read_strictly, updater::strict_reading;
+  const bool strict = read_strictly(before.data(), before.size()).result ==
+                      strict_reading::verdict::well_formed;
+  expect(!strict || loads(original, before));
   std::ofstream(kPath, std::ios::binary | std::ios::trunc) << before;
   const bool refused = !edit(kPath).empty();
   const updater::file_contents file = updater::read_file(kPath);
   const std::string bytes(file.bytes.get(), file.size);
   expect(refused ? bytes == before : loads(original, before) && loads(after, bytes));
+  expect(refused || bytes.size() <= 10 * before.size() + 100);
+  expect(refused || !after.document_element() ||
+         read_strictly(bytes.data(), bytes.size()).result == strict_reading::verdict::well_formed);
   return !refused;
 }
 

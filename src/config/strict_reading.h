@@ -1,0 +1,36 @@
+// The strict reading of a mod tool XML file: what a conforming XML 1.0
+// parser makes of its bytes, before the document is loaded for an edit.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace updater {
+
+// The deepest nesting of elements an edited file may have. No settings file
+// or catalogue comes near it; the layout written back indents each level by
+// a tab, so this bound keeps a rewrite under ten times the file's size.
+inline constexpr int kDeepestNesting = 32;
+
+struct strict_reading {
+  enum class verdict {
+    well_formed,      // XML 1.0, in an encoding the document reads
+    not_well_formed,  // for `problem`; maybe it holds no element at all
+    refused,          // must be left alone, for `problem`
+  };
+  verdict result = verdict::well_formed;
+  std::string problem;            // in plain words, for a refused or not well-formed file
+  std::string declared_encoding;  // as the XML declaration names it; empty when none
+  bool declares_latin1 = false;   // the declaration names ISO-8859-1 or latin1
+};
+
+// Reads `size` bytes as XML 1.0. The file is refused when it is not
+// well-formed (saying where), when its encoding is not UTF-8, UTF-16,
+// ISO-8859-1 (also named "latin1") or US-ASCII, when it declares entities
+// or refers to any but the five that XML defines, when it is nested deeper
+// than kDeepestNesting, or when memory runs out. A file that is not
+// well-formed is told apart, since one without any element is judged by
+// what else it holds.
+strict_reading read_strictly(const char* bytes, std::size_t size);
+
+}  // namespace updater
