@@ -267,6 +267,38 @@ class end_requests_noted {
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// The temporary file of a rewrite, created beside the file it replaces and
+// open for writing. On every way out it is closed and, unless kept, removed.
+struct temporary_file {
+  temporary_file(std::wstring path, DWORD attributes)
+      : name(std::move(path)),
+        file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  temporary_file(const temporary_file&) = delete;
+  temporary_file& operator=(const temporary_file&) = delete;
+  ~temporary_file() {
+    if (file == INVALID_HANDLE_VALUE) return;
+    close();
+    if (kept) return;
+    lock_wait locks(kRemoveAfterEndMs);
+    while (!DeleteFileW(name.c_str()) && locks.wait_again(GetLastError())) {
+    }
+  }
+  // Closes the file, once; false when that fails.
+  bool close() {
+    const bool closed = open ? CloseHandle(file) != 0 : true;
+    open = false;
+    return closed;
+  }
+  void keep() { kept = true; }
+
+  const std::wstring name;
+  const HANDLE file;
+
+ private:
+  bool open = true, kept = false;
+};
+
 }  // namespace
 
 std::string replace_file(const std::string& path, const file_identity& read_as,
@@ -288,53 +320,51 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
   }
 
   const end_requests_noted requests;
-  const std::wstring temporary = target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(GetTickCount());
-  const DWORD kept = exists ? attributes & kKeptAttributes : 0;
-  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return describe_error(GetLastError());
+  // The handler at the end makes the stack unwind, and so the temporary file
+  // go, also when nothing above catches an exception from `produce`.
+  try {
+    temporary_file temporary(target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(GetTickCount()),
+                             exists ? attributes & kKeptAttributes : 0);
+    if (temporary.file == INVALID_HANDLE_VALUE) return describe_error(GetLastError());
 
-  DWORD error = ERROR_SUCCESS;
-  write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
-    while (size > 0 && error == ERROR_SUCCESS) {
-      const DWORD part = DWORD(std::min<std::size_t>(size, 1u << 30));
-      DWORD written = 0;
-      if (!WriteFile(file, data, part, &written, nullptr)) error = GetLastError();
-      data += written;
-      size -= written;
+    DWORD error = ERROR_SUCCESS;
+    write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
+      while (size > 0 && error == ERROR_SUCCESS) {
+        const DWORD part = DWORD(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(temporary.file, data, part, &written, nullptr)) error = GetLastError();
+        data += written;
+        size -= written;
+      }
+      return error == ERROR_SUCCESS && !requests.noted();
+    });
+    if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(temporary.file)) {
+      error = GetLastError();
     }
-    return error == ERROR_SUCCESS && !requests.noted();
-  });
-  if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(file)) {
-    error = GetLastError();
-  }
-  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+    if (!temporary.close() && error == ERROR_SUCCESS) error = GetLastError();
+    if (error != ERROR_SUCCESS) return describe_error(error);
+    if (requests.noted()) return "the program was asked to end";
 
-  // The moment between this look and the replace stays open to another
-  // program; everything it did before is seen here.
-  const bool changed =
-      error == ERROR_SUCCESS && !requests.noted() && !(identity_at(target) == read_as);
-  bool replaced = false;
-  if (error == ERROR_SUCCESS && !requests.noted() && !changed) {
+    // The moment between this look and the replace stays open to another
+    // program; everything it did before is seen here.
+    if (!(identity_at(target) == read_as)) return kChangedMeanwhile;
     lock_wait locks(kReplaceAfterEndMs);
-    while (!(replaced = MoveFileExW(temporary.c_str(), target.c_str(),
-                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) &&
-           locks.wait_again(error = GetLastError())) {
+    while (!MoveFileExW(temporary.name.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      if (!locks.wait_again(error = GetLastError())) {
+        // The file itself could be written and deleted, so a refusal now
+        // comes from a program that still holds it open, unless the new file
+        // may not be deleted, and so not renamed.
+        if (held_by_another_program(error)) {
+          error = may_delete(temporary.name) ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
+        }
+        return describe_error(error);
+      }
     }
-    // The file itself could be written and deleted, so a refusal now comes
-    // from a program that still holds it open, unless the new file may not
-    // be deleted, and so not renamed.
-    if (!replaced && held_by_another_program(error)) {
-      error = may_delete(temporary) ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
-    }
-  }
-  if (!replaced) {
-    lock_wait locks(kRemoveAfterEndMs);
-    while (!DeleteFileW(temporary.c_str()) && locks.wait_again(GetLastError())) {
-    }
-    if (changed) return kChangedMeanwhile;
-    return error != ERROR_SUCCESS ? describe_error(error) : "the program was asked to end";
+    temporary.keep();
+  } catch (...) {
+    throw;
   }
   return std::string();
 }
