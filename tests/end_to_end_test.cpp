@@ -5,8 +5,8 @@
 // Shell lines around the run set up what plain files cannot (devices, owners,
 // modes, limits, injected faults) and check what bytes cannot show; they name
 // the files $LOG, $SETTINGS and $CATALOGUE. Under Wine, second_program holds,
-// locks or renames a file, before the run or while the updater waits at the
-// version prompt.
+// locks, scans or renames a file, before the run or while the updater waits
+// at the version prompt.
 #include <sys/wait.h>
 
 #include <csignal>
@@ -288,6 +288,9 @@ const std::vector<row> kRows = {
    kHold + "500" + kUntilHeld},
   {"a catalogue locked for a second", windows_only, mod_tool(), says("", kDone), kRecorded, "0.48\n",
    "", "second_program lock $CATALOGUE 1000" + kUntilHeld + "; {program}"},
+  {"the new catalogue opened by a virus scanner the moment it can", windows_only, mod_tool(),
+   says("", kDone), kRecorded, "0.48\n", "", "{program}", "",
+   "second_program scan $CATALOGUE 3000" + kUntilHeld},
   {"a catalogue held for good", windows_only, mod_tool(),
    says("", not_recorded("the file is in use by another program")), kSettingsOff, "0.48\n", "",
    "{program}", "", kHold + "6000" + kUntilHeld},

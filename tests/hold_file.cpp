@@ -1,10 +1,13 @@
 // The second program of the Windows rows. "hold FILE MS" holds FILE open as a
 // virus scanner does (reading; sharing reading and writing, not deletion) for
 // MS milliseconds, and prints "held" once it holds it; "lock" shares nothing,
-// "share" everything. "rename FROM TO" renames a file, as a program that
-// rotates its log does. "console MODE COMMAND" leaves the console's input
-// mode (hexadecimal) to COMMAND, as a launcher may, and prints the mode that
-// COMMAND leaves behind, also when Ctrl+C ends it.
+// "share" everything. "scan FILE MS" prints "watching", waits for a temporary
+// file beside FILE (FILE.tmp-*), tries without pause to open it as "hold"
+// does until it is gone, and holds it MS milliseconds once open. "rename FROM
+// TO" renames a file, as a program that rotates its log does. "console MODE
+// COMMAND" leaves the console's input mode (hexadecimal) to COMMAND, as a
+// launcher may, and prints the mode that COMMAND leaves behind, also when
+// Ctrl+C ends it.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,14 +29,24 @@ int main(int argc, char** argv) {
     GetConsoleMode(input, &mode);
     return std::printf("input mode afterwards: %lx\n", mode) < 0;
   }
+  if (verb != "hold" && verb != "lock" && verb != "share" && verb != "scan") return 1;
+  std::string file = argv[2];
+  WIN32_FIND_DATAA found;
+  HANDLE held;
+  if (verb == "scan" && std::puts("watching") >= 0 && std::fflush(stdout) == 0) {
+    while ((held = FindFirstFileA((file + ".tmp-*").c_str(), &found)) == INVALID_HANDLE_VALUE) {
+    }
+    FindClose(held);
+    file = file.substr(0, file.rfind('/') + 1) + found.cFileName;
+  }
   const DWORD sharing = verb == "lock" ? 0
                                        : FILE_SHARE_READ | FILE_SHARE_WRITE |
                                              (verb == "share" ? FILE_SHARE_DELETE : 0);
-  if ((verb != "hold" && verb != "lock" && verb != "share") ||
-      CreateFileA(argv[2], GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr) ==
-          INVALID_HANDLE_VALUE) {
-    return 1;
+  while ((held = CreateFileA(file.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0,
+                             nullptr)) == INVALID_HANDLE_VALUE &&
+         verb == "scan" && GetLastError() == ERROR_SHARING_VIOLATION) {
   }
+  if (held == INVALID_HANDLE_VALUE) return 1;
   std::puts("held");
   std::fflush(stdout);
   Sleep(DWORD(std::atoi(argv[3])));

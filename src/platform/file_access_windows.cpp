@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "platform/file_access.h"
 #include "platform/text_windows.h"
@@ -115,15 +119,6 @@ HANDLE open_existing(const std::wstring& path, DWORD access, DWORD& error) {
   return handle;
 }
 
-// False when the user may not delete the file: neither the file nor its
-// folder grants it. A program that holds the file open does not make it false.
-bool may_delete(const std::wstring& path) {
-  const HANDLE handle = CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  return handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED;
-}
-
 // The identity of the file open as `handle`; one that does not exist when
 // Windows cannot tell.
 file_identity identity_of(HANDLE handle) {
@@ -227,11 +222,10 @@ std::FILE* open_log(const std::string& path) {
 namespace {
 
 HANDLE rewrite_settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-// After a request to end, the replace is tried for at most a second more and
-// the temporary file's removal until three seconds after the request, all
+// After a request to end, the replace is tried for at most a second more,
 // within the four seconds the handler waits: Windows ends a program five
 // seconds after its console window is closed.
-constexpr DWORD kReplaceAfterEndMs = 1000, kRemoveAfterEndMs = 3000, kSettleMs = 4000;
+constexpr DWORD kReplaceAfterEndMs = 1000, kSettleMs = 4000;
 
 BOOL WINAPI note_end_request(DWORD event) {
   ULONGLONG none = 0;
@@ -267,37 +261,45 @@ class end_requests_noted {
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// The temporary file of a rewrite, created beside the file it replaces and
-// open for writing. On every way out it is closed and, unless kept, removed.
+// The temporary file of a rewrite, created beside the file it replaces. It
+// stays open, with the right to delete it, until it takes that file's place
+// or is deleted on the way out, both through this handle: another program may
+// open it meanwhile only when it shares deletion, so it can block neither.
 struct temporary_file {
-  temporary_file(std::wstring path, DWORD attributes)
-      : name(std::move(path)),
-        file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  temporary_file(const std::wstring& path, DWORD attributes)
+      : file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                          attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr)) {}
   temporary_file(const temporary_file&) = delete;
   temporary_file& operator=(const temporary_file&) = delete;
   ~temporary_file() {
     if (file == INVALID_HANDLE_VALUE) return;
-    close();
-    if (kept) return;
-    lock_wait locks(kRemoveAfterEndMs);
-    while (!DeleteFileW(name.c_str()) && locks.wait_again(GetLastError())) {
-    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (!renamed) SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(file);
   }
-  // Closes the file, once; false when that fails.
-  bool close() {
-    const bool closed = open ? CloseHandle(file) != 0 : true;
-    open = false;
-    return closed;
+  // Renames the file as `rename` says, over the file it names; false when
+  // that fails.
+  bool rename_over(std::vector<std::byte>& rename) {
+    renamed = SetFileInformationByHandle(file, FileRenameInfo, rename.data(), DWORD(rename.size()));
+    return renamed;
   }
-  void keep() { kept = true; }
 
-  const std::wstring name;
   const HANDLE file;
 
  private:
-  bool open = true, kept = false;
+  bool renamed = false;
 };
+
+// What renames a file over `target`, a full path in the wide API's form.
+std::vector<std::byte> renaming_to(const std::wstring& target) {
+  std::vector<std::byte> rename(offsetof(FILE_RENAME_INFO, FileName) +
+                                (target.size() + 1) * sizeof(WCHAR));
+  auto* info = new (rename.data()) FILE_RENAME_INFO{};
+  info->ReplaceIfExists = TRUE;
+  info->FileNameLength = DWORD(target.size() * sizeof(WCHAR));  // without the null after it
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
+  return rename;
+}
 
 }  // namespace
 
@@ -319,6 +321,7 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
     if (type != FILE_TYPE_DISK) return "it is not a regular file";
   }
 
+  std::vector<std::byte> rename = renaming_to(target);
   const end_requests_noted requests;
   // The handler at the end makes the stack unwind, and so the temporary file
   // go, also when nothing above catches an exception from `produce`.
@@ -342,7 +345,6 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
     if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(temporary.file)) {
       error = GetLastError();
     }
-    if (!temporary.close() && error == ERROR_SUCCESS) error = GetLastError();
     if (error != ERROR_SUCCESS) return describe_error(error);
     if (requests.noted()) return "the program was asked to end";
 
@@ -350,19 +352,14 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
     // program; everything it did before is seen here.
     if (!(identity_at(target) == read_as)) return kChangedMeanwhile;
     lock_wait locks(kReplaceAfterEndMs);
-    while (!MoveFileExW(temporary.name.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    while (!temporary.rename_over(rename)) {
+      // The old file could be written and deleted, and the new one is open
+      // with the right to delete it, so a refusal comes from a program that
+      // holds the old file open.
       if (!locks.wait_again(error = GetLastError())) {
-        // The file itself could be written and deleted, so a refusal now
-        // comes from a program that still holds it open, unless the new file
-        // may not be deleted, and so not renamed.
-        if (held_by_another_program(error)) {
-          error = may_delete(temporary.name) ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
-        }
-        return describe_error(error);
+        return describe_error(held_by_another_program(error) ? ERROR_SHARING_VIOLATION : error);
       }
     }
-    temporary.keep();
   } catch (...) {
     throw;
   }
