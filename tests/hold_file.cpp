@@ -1,13 +1,13 @@
 // The second program of the Windows rows. "hold FILE MS" holds FILE open as a
 // virus scanner does (reading; sharing reading and writing, not deletion) for
-// MS milliseconds, and prints "held" once it holds it; "lock" shares nothing,
-// "share" everything. "scan FILE MS" prints "watching", waits for a temporary
-// file beside FILE (FILE.tmp-*), tries without pause to open it as "hold"
-// does until it is gone, and holds it MS milliseconds once open. "rename FROM
-// TO" renames a file, as a program that rotates its log does. "console MODE
-// COMMAND" leaves the console's input mode (hexadecimal) to COMMAND, as a
-// launcher may, and prints the mode that COMMAND leaves behind, also when
-// Ctrl+C ends it.
+// MS milliseconds, or until its input ends when MS is "-", and prints "held"
+// once it holds it; "lock" shares nothing, "share" everything. "scan FILE MS"
+// prints "watching", waits for a temporary file beside FILE (FILE.tmp-*),
+// tries without pause to open it as "hold" does until it is gone, and holds it
+// MS milliseconds once open. "rename FROM TO" renames a file, as a program
+// that rotates its log does. "console MODE COMMAND" leaves the console's input
+// mode (hexadecimal) to COMMAND, as a launcher may, and prints the mode that
+// COMMAND leaves behind, also when Ctrl+C ends it.
 #include <windows.h>
 
 #include <cstdio>
@@ -49,5 +49,5 @@ int main(int argc, char** argv) {
   if (held == INVALID_HANDLE_VALUE) return 1;
   std::puts("held");
   std::fflush(stdout);
-  Sleep(DWORD(std::atoi(argv[3])));
+  argv[3] == std::string("-") ? void(std::getchar()) : Sleep(DWORD(std::atoi(argv[3])));
 }

@@ -71,27 +71,16 @@ std::string describe_error(DWORD error) {
   }
 }
 
-// When a request to end the program (Ctrl+C, closing the window) arrived
-// during a rewrite, as GetTickCount64 counts; 0 when none did.
-std::atomic<ULONGLONG> end_requested_at{0};
-
 // Other programs hold files open for a moment: a virus scanner or the search
 // indexer looking at a file just written, a sync client, the mod tool still
 // shutting down. Such a hold shows as one of the errors above, and is waited
-// out, with growing pauses, for about two seconds in all. Once the program
-// is asked to end, waiting stops `after_end_request_ms` after the request.
+// out, with growing pauses, for about two seconds in all.
 class lock_wait {
  public:
-  explicit lock_wait(DWORD after_end_request_ms = 0)
-      : after_end_request_ms_(after_end_request_ms) {}
   // True when `error` may come from a passing hold and time is left; it has
   // then waited a little, and the caller tries again.
   bool wait_again(DWORD error) {
     if (!held_by_another_program(error) || waited_ >= kPatienceMs) return false;
-    const ULONGLONG requested = end_requested_at;
-    if (requested != 0 && GetTickCount64() + pause_ > requested + after_end_request_ms_) {
-      return false;
-    }
     Sleep(pause_);
     waited_ += pause_;
     pause_ = std::min<DWORD>(pause_ * 2, 250);
@@ -100,7 +89,6 @@ class lock_wait {
 
  private:
   static constexpr DWORD kPatienceMs = 2000;
-  DWORD after_end_request_ms_;
   DWORD pause_ = 1;
   DWORD waited_ = 0;
 };
@@ -221,15 +209,16 @@ std::FILE* open_log(const std::string& path) {
 
 namespace {
 
+// Whether a request to end the program (Ctrl+C, closing the window) arrived
+// during a rewrite.
+std::atomic<bool> end_requested{false};
 HANDLE rewrite_settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-// After a request to end, the replace is tried for at most a second more,
-// within the four seconds the handler waits: Windows ends a program five
-// seconds after its console window is closed.
-constexpr DWORD kReplaceAfterEndMs = 1000, kSettleMs = 4000;
+// How long a close request waits for the rewrite to settle: Windows ends a
+// program five seconds after its console window is closed.
+constexpr DWORD kSettleMs = 4000;
 
 BOOL WINAPI note_end_request(DWORD event) {
-  ULONGLONG none = 0;
-  end_requested_at.compare_exchange_strong(none, GetTickCount64());
+  end_requested = true;
   // Ctrl+C and Ctrl+Break: the rewrite notices, cleans up and ends the program.
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   // Closing the window, logging off, shutting down: the program ends as soon
@@ -244,16 +233,16 @@ BOOL WINAPI note_end_request(DWORD event) {
 class end_requests_noted {
  public:
   end_requests_noted() {
-    end_requested_at = 0;
+    end_requested = false;
     ResetEvent(rewrite_settled);
     SetConsoleCtrlHandler(note_end_request, TRUE);
   }
   ~end_requests_noted() {
     SetEvent(rewrite_settled);
     SetConsoleCtrlHandler(note_end_request, FALSE);
-    if (end_requested_at != 0) ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (end_requested) ExitProcess(STATUS_CONTROL_C_EXIT);
   }
-  bool noted() const { return end_requested_at != 0; }
+  bool noted() const { return end_requested; }
 };
 
 // The attributes a user or a tool may have given the file, which the new
@@ -351,14 +340,15 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
     // The moment between this look and the replace stays open to another
     // program; everything it did before is seen here.
     if (!(identity_at(target) == read_as)) return kChangedMeanwhile;
-    lock_wait locks(kReplaceAfterEndMs);
-    while (!temporary.rename_over(rename)) {
+    for (lock_wait locks; !temporary.rename_over(rename);) {
       // The old file could be written and deleted, and the new one is open
       // with the right to delete it, so a refusal comes from a program that
       // holds the old file open.
       if (!locks.wait_again(error = GetLastError())) {
         return describe_error(held_by_another_program(error) ? ERROR_SHARING_VIOLATION : error);
       }
+      // Once the program is asked to end, the rewrite is abandoned.
+      if (requests.noted()) return "the program was asked to end";
     }
   } catch (...) {
     throw;
