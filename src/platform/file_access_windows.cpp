@@ -5,12 +5,15 @@
 #include <io.h>
 #include <malloc.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <vector>
 
@@ -254,10 +257,17 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 // stays open, with the right to delete it, until it takes that file's place
 // or is deleted on the way out, both through this handle: another program may
 // open it meanwhile only when it shares deletion, so it can block neither.
-struct temporary_file {
-  temporary_file(const std::wstring& path, DWORD attributes)
-      : file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                         attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+class temporary_file {
+ public:
+  temporary_file(const std::wstring& path, DWORD attributes) {
+    // Without the right to change its access-control list where that is
+    // refused: the new file then keeps the folder's.
+    for (const DWORD access : {GENERIC_WRITE | DELETE | WRITE_DAC, GENERIC_WRITE | DELETE}) {
+      file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+    }
+  }
   temporary_file(const temporary_file&) = delete;
   temporary_file& operator=(const temporary_file&) = delete;
   ~temporary_file() {
@@ -273,11 +283,40 @@ struct temporary_file {
     return renamed;
   }
 
-  const HANDLE file;
+  HANDLE file = INVALID_HANDLE_VALUE;
 
  private:
   bool renamed = false;
 };
+
+// Gives the file open as `to` (with the right to change its access) the
+// access-control list of the file at `from`, and that list's protection from
+// the entries its folder passes on, or the lack of it. Where the list cannot
+// be read or set, `to` keeps its own; so it does under Wine, which keeps
+// access as Linux permission bits and would rewrite them from the list, not as
+// they were (an owner-only list gives the group the owner's rights).
+void copy_access_control(const std::wstring& from, HANDLE to) {
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) return;
+  const HANDLE old = CreateFileW(from.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (old == INVALID_HANDLE_VALUE) return;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                      nullptr, &descriptor) == ERROR_SUCCESS &&
+      GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    // Set alone, the list would take on the entries the folder passes on.
+    const SECURITY_INFORMATION inheritance = control & SE_DACL_PROTECTED
+                                                 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                 : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    SetSecurityInfo(to, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr,
+                    list, nullptr);
+  }
+  LocalFree(descriptor);
+  CloseHandle(old);
+}
 
 // What renames a file over `target`, a full path in the wide API's form.
 std::vector<std::byte> renaming_to(const std::wstring& target) {
@@ -331,6 +370,9 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
       }
       return error == ERROR_SUCCESS && !requests.noted();
     });
+    if (exists && error == ERROR_SUCCESS && !requests.noted()) {
+      copy_access_control(target, temporary.file);
+    }
     if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(temporary.file)) {
       error = GetLastError();
     }
