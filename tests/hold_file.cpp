@@ -2,12 +2,12 @@
 // virus scanner does (reading; sharing reading and writing, not deletion) for
 // MS milliseconds, or until its input ends when MS is "-", and prints "held"
 // once it holds it; "lock" shares nothing, "share" everything. "scan FILE MS"
-// prints "watching", waits for a temporary file beside FILE (FILE.tmp-*),
-// tries without pause to open it as "hold" does until it is gone, and holds it
-// MS milliseconds once open. "rename FROM TO" renames a file, as a program
-// that rotates its log does. "console MODE COMMAND" leaves the console's input
-// mode (hexadecimal) to COMMAND, as a launcher may, and prints the mode that
-// COMMAND leaves behind, also when Ctrl+C ends it.
+// prints "watching", waits up to 20 s for a temporary file beside FILE
+// (FILE.tmp-*), tries without pause to open it as "hold" does until it is
+// gone, and holds it MS milliseconds once open. "rename FROM TO" renames a
+// file, as a program that rotates its log does. "console MODE COMMAND" leaves
+// the console's input mode (hexadecimal) to COMMAND, as a launcher may, and
+// prints the mode that COMMAND leaves behind, also when Ctrl+C ends it.
 #include <windows.h>
 
 #include <cstdio>
@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
   WIN32_FIND_DATAA found;
   HANDLE held;
   if (verb == "scan" && std::puts("watching") >= 0 && std::fflush(stdout) == 0) {
-    while ((held = FindFirstFileA((file + ".tmp-*").c_str(), &found)) == INVALID_HANDLE_VALUE) {
+    for (const ULONGLONG end = GetTickCount64() + 20000;
+         (held = FindFirstFileA((file + ".tmp-*").c_str(), &found)) == INVALID_HANDLE_VALUE;) {
+      if (GetTickCount64() > end) return 1;  // none came
     }
     FindClose(held);
     file = file.substr(0, file.rfind('/') + 1) + found.cFileName;
