@@ -153,8 +153,10 @@ const std::vector<row> kRows = {
    says("", kDone), {{kConfigPath, kDeclaration}, {kCataloguePath, recorded()}}},
   {"settings in JSON", both, mod_tool(kConfigPath, "{ \"autoupdate\": 1 }"),
    says("the file is not XML", kDone), kOnlyRecorded},
-  {"settings in UTF-16 without byte-order mark", both, mod_tool(kConfigPath, "\n\0<\0U\0/\0>\0"s),
-   says("the file is not XML", kDone), kOnlyRecorded},
+  {"settings in UTF-16 without byte-order mark, a catalogue in UTF-32", both, {{kLogPath, kLog},
+   {kConfigPath, "\n\0<\0U\0/\0>\0"s}, {kCataloguePath, "\0\0\0<\0\0\0v\0\0\0/\0\0\0>"s}},
+   says("the file is not XML", not_recorded("the file's encoding (UTF-32) is not one the updater "
+   "reads")), {}},
   {"the patch: the last child of the first setting, no text made", both,
    mod_tool(kConfigPath, "<UserConfiguration><autoupdate>\n</autoupdate><updateversions><x/>true"
      "</updateversions><updateversions>true</updateversions></UserConfiguration>"),
@@ -162,21 +164,23 @@ const std::vector<row> kRows = {
      "ation>\n\t<autoupdate />\n\t<updateversions>\n\t\t<x />false</updateversions>\n\t"
      "<updateversions>true</updateversions>\n</UserConfiguration>\n"}}},
   {"what XML 1.0 refuses", both, {{kLogPath, kLog}, {kConfigPath, "<UserConfiguration a='1' a='2'/>"},
-   {kCataloguePath, catalogue() + "0.47 = e83f1a9c (add me)\n"}}, says("the file is not "
+   {kCataloguePath, catalogue(2, 9 << 20) + "0.47 = e83f1a9c (add me)\n"}}, says("the file is not "
    "well-formed XML at line 1, column 26: duplicate attribute", not_recorded("the file is not "
    "well-formed XML at line 10, column 1: junk after document element")), {}},
   {"encodings and entities the document would change", both, {{kLogPath, kLog}, {kConfigPath,
    "<!DOCTYPE UserConfiguration [<!ENTITY me 'Jos\xC3\xA9'>]><UserConfiguration/>"},
-   {kCataloguePath, "<?xml version='1.0' encoding='windows-1252'?><versions>\xE9</versions>"}},
-   says("the file declares entities", not_recorded("the file's encoding (windows-1252) is not one "
+   {kCataloguePath, "<?xml version='1.0' encoding='latin10'?><versions>\xE9</versions>"}},
+   says("the file declares entities", not_recorded("the file's encoding (latin10) is not one "
    "the updater reads")), {}},
-  {"an entity XML does not define", both, mod_tool(kCataloguePath, "<versions>&nbsp;</versions>"),
-   says("", not_recorded("the file is not well-formed XML at line 1, column 11: undefined entity")),
-   kSettingsOff},
+  {"an entity XML does not define, with or without an external document type", both,
+   {{kLogPath, kLog}, {kCataloguePath, "<versions>&nbsp;</versions>"}, {kConfigPath,
+   "<!DOCTYPE UserConfiguration SYSTEM 'u.dtd'><UserConfiguration>&nbsp;</UserConfiguration>"}},
+   says("the file refers to the entity &nbsp;, which is not defined in it", not_recorded("the file "
+   "is not well-formed XML at line 1, column 11: undefined entity")), {}},
   {"what loads as always: UTF-16, latin1, CDATA, a plain document type", both, {{kLogPath, kLog},
    {kConfigPath, utf16("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE UserConfiguration>"
      "<UserConfiguration><!-- c --><autoupdate><![CDATA[true]]></autoupdate></UserConfiguration>")},
-   {kCataloguePath, one_entry("<?xml version='1.0' encoding='latin1'?>\n", "\xE9")}},
+   {kCataloguePath, one_entry("<?xml version='1.0' encoding='Latin1'?>\n", "\xE9")}},
    says("", kDone), {{kConfigPath, kDeclaration + "<UserConfiguration>\n\t<autoupdate><![CDATA["
      "false]]></autoupdate>\n</UserConfiguration>\n"},
    {kCataloguePath, recorded(one_entry(kDeclaration, "\xC3\xA9"))}}},
@@ -268,6 +272,11 @@ const std::vector<row> kRows = {
    kStart + "Could not read the game checksum from " + kLogPath + ": not enough memory.\n", {}, "",
    "{ printf 'Game checksum: '; head -c 100000000 /dev/zero | tr '\\0' x; } > $LOG",
    "sh -c 'ulimit -v 150000; exec \"$0\"' {program}"},
+  {"settings too large to load and a catalogue too large to read strictly, in little memory",
+   linux_unsanitized, mod_tool(), says("not enough memory", not_recorded("not enough memory")), {},
+   "0.48\n", "{ echo '<UserConfiguration>'; yes '<a/>' | head -n 2000000; echo "
+   "'</UserConfiguration>'; } > $SETTINGS && { printf '<versions a=\"'; head -c 20000000 /dev/zero "
+   "| tr '\\0' 1; echo '\"/>'; } > $CATALOGUE", "sh -c 'ulimit -v 60000; exec \"$0\"' {program}"},
   {"killed at random moments: the old catalogue or the new one, whole", linux_only,
    mod_tool(kCataloguePath, catalogue(20000, 500)), "", kSettingsOff, "0.48\n",
    "cp $CATALOGUE ../old", "{program} && cp $CATALOGUE ../new && for i in $(seq 12); do "
