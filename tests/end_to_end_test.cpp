@@ -132,8 +132,8 @@ struct row {
 const std::string kHold = "second_program hold $CATALOGUE ";
 const std::string kUntilHeld = " > ../held & until [ -s ../held ]; do sleep 0.05; done";
 // A leak check cannot run under a tracer.
-const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null ";
-const std::string kFsync = kStrace + "-e trace=fsync,renameat -e inject=fsync:";
+const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace ";
+const std::string kFsync = kStrace + "-o /dev/null -e trace=fsync,renameat -e inject=fsync:";
 const std::string kRoot = "it is not a regular file", kBig = "the file would exceed the size limit";
 const std::string kBigWord = "{ head -c 100000000 /dev/zero | tr '\\0' 1; echo .5; } > ../big";
 
@@ -206,7 +206,22 @@ const std::vector<row> kRows = {
    says("", kDone), {{kConfigPath, kPatched}, {kCataloguePath, recorded(with_entry(catalogue(),
    "\t<version id=\"0.47\" />\n"))}}, "0.48\n", "", "{program}", "", "sed 's#^</versions>#\t"
    "<version id=\"0.47\" />\\n</versions>#' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+  {"the catalogue removed while the version prompt waits", both, mod_tool(),
+   says("", not_recorded("the file does not exist")),
+   {{kConfigPath, kPatched}, {kCataloguePath, std::nullopt}}, "0.48\n", "", "{program}", "",
+   "rm $CATALOGUE"},
 
+  // The settings change once, in place with their old size and time, while their new content is
+  // flushed; the catalogue changes all the time: it is tried four times.
+  {"settings changed during their rewrite, a catalogue that keeps changing", linux_only, mod_tool(),
+   says("", not_recorded("the file was changed by another program meanwhile; run the updater "
+   "again")),
+   {{kConfigPath, std::string(kPatched).replace(kPatched.find(">en<"), 4, ">de<")}}, "0.48\n", "",
+   "{ until ls $SETTINGS.tmp-* >/dev/null 2>&1; do sleep 0.01; done; cp -p $SETTINGS ../old; "
+   "sed 's/>en</>de</' ../old > $SETTINGS; touch -r ../old $SETTINGS; for i in $(seq 1000); do "
+   "touch $CATALOGUE; sleep 0.01; done; } & trap \"kill $!\" EXIT; " + kStrace +
+   "-o ../trace -e trace=openat,fsync -e inject=fsync:delay_enter=300000 {program}",
+   "[ $(grep -c Versions.xml.tmp- ../trace) = 4 ]"},
   {"closed input", linux_only, mod_tool(kLogPath, "0.9 start\nGame checksum: 3f2a9c\n"),
    says("", kMissing), kSettingsOff, "", "", "sh -c 'exec \"$0\" <&-' {program}"},
   {"a file size limit, met by a wide document", linux_only, mod_tool(kCataloguePath, catalogue(2000)),
@@ -218,7 +233,7 @@ const std::vector<row> kRows = {
    kFsync + "error=EIO:when=1 -e inject=renameat:error=EIO:when=1 {program}"},
   {"settings that fail to read", linux_only, mod_tool(), says("input/output error", kDone),
    kOnlyRecorded, "0.48\n", "",
-   kStrace + "-P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
+   kStrace + "-o /dev/null -P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
   {"Ctrl+C during a write-back", linux_only, mod_tool(), kStart + "Checksum: 3f2a9c\n\n", {},
    "0.48\n", "", kFsync + "signal=SIGINT {program}", "", "", 128 + SIGINT},
   {"a pipe is not a log", linux_only, mod_tool(), kNoLog, {}, "0.48\n", "rm $LOG && mkfifo $LOG",
