@@ -177,9 +177,16 @@ const std::vector<row> kRows = {
    "<!DOCTYPE UserConfiguration SYSTEM 'u.dtd'><UserConfiguration>&nbsp;</UserConfiguration>"}},
    says("the file refers to the entity &nbsp;, which is not defined in it", not_recorded("the file "
    "is not well-formed XML at line 1, column 11: undefined entity")), {}},
+  {"attribute defaults and types declared in a document type", both, {{kLogPath, kLog},
+   {kConfigPath, "<!DOCTYPE UserConfiguration [<!ATTLIST a b NMTOKEN #IMPLIED>]>"
+     "<UserConfiguration/>"},
+   {kCataloguePath, "<!DOCTYPE versions [<!ATTLIST version id CDATA '0.47'>]><versions/>"}},
+   says("the file declares attribute defaults or types", not_recorded("the file declares attribute "
+   "defaults or types")), {}},
   {"what loads as always: UTF-16, latin1, CDATA, a plain document type", both, {{kLogPath, kLog},
-   {kConfigPath, utf16("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE UserConfiguration>"
-     "<UserConfiguration><!-- c --><autoupdate><![CDATA[true]]></autoupdate></UserConfiguration>")},
+   {kConfigPath, utf16("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE UserConfiguration ["
+     "<!ATTLIST a b CDATA #IMPLIED>]><UserConfiguration><!-- c --><autoupdate><![CDATA[true]]>"
+     "</autoupdate></UserConfiguration>")},
    {kCataloguePath, one_entry("<?xml version='1.0' encoding='Latin1'?>\n", "\xE9")}},
    says("", kDone), {{kConfigPath, kDeclaration + "<UserConfiguration>\n\t<autoupdate><![CDATA["
      "false]]></autoupdate>\n</UserConfiguration>\n"},
