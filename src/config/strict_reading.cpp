@@ -76,6 +76,14 @@ void XMLCALL refuse_attribute_reading(void* data, const XML_Char*, const XML_Cha
   }
 }
 
+// A carriage return reaches text only from a reference (&#13;): the layout
+// writes it as it is, and XML reads a line feed there.
+void XMLCALL refuse_carriage_return(void* data, const XML_Char* text, int length) {
+  if (std::memchr(text, '\r', std::size_t(length)) != nullptr) {
+    refuse(*static_cast<reading_state*>(data), "the file's text holds a carriage return (&#13;)");
+  }
+}
+
 void XMLCALL enter_element(void* data, const XML_Char*, const XML_Char**) {
   auto& state = *static_cast<reading_state*>(data);
   if (++state.depth > kDeepestNesting) {
@@ -109,6 +117,7 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
   XML_SetSkippedEntityHandler(parser.get(), refuse_undefined_entity);
   XML_SetAttlistDeclHandler(parser.get(), refuse_attribute_reading);
   XML_SetElementHandler(parser.get(), enter_element, leave_element);
+  XML_SetCharacterDataHandler(parser.get(), refuse_carriage_return);
 
   // In pieces, since the parser counts bytes in an int.
   constexpr std::size_t kPiece = std::size_t(1) << 24;
