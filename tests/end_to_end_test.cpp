@@ -105,6 +105,9 @@ file_set mod_tool(const std::string& path = "", std::optional<std::string> bytes
 const file_changes kSettingsOff = {{kConfigPath, kPatched}};
 const file_changes kRecorded = {{kConfigPath, kPatched}, {kCataloguePath, recorded()}};
 const file_changes kOnlyRecorded = {{kCataloguePath, recorded()}};
+const file_changes kRenumbered = {
+    {kConfigPath, kPatched},
+    {kCataloguePath, recorded(catalogue().replace(catalogue().find("0.0"), 3, "0.7"))}};
 
 // linux_unsanitized: not with the sanitizers, which an address-space limit stops.
 enum platforms { both, linux_only, linux_as_root, linux_unsanitized, windows_only };
@@ -211,10 +214,13 @@ const std::vector<row> kRows = {
   {"a second copy records while the version prompt waits", both, mod_tool(), says("", kDone),
    {{kConfigPath, kPatched}, {kCataloguePath, recorded(recorded(catalogue(), "0.47"))}}, "0.48\n",
    "", "{program}", "grep -q Done ../second", "echo 0.47 | {program} > ../second"},
+  // Changes that keep the size: only the time, or only the file, tells.
   {"the catalogue rewritten in place while the version prompt waits", both, mod_tool(),
-   says("", kDone), {{kConfigPath, kPatched}, {kCataloguePath, recorded(with_entry(catalogue(),
-   "\t<version id=\"0.47\" />\n"))}}, "0.48\n", "", "{program}", "", "sed 's#^</versions>#\t"
-   "<version id=\"0.47\" />\\n</versions>#' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+   says("", kDone), kRenumbered, "0.48\n", "", "{program}", "",
+   "sed 's/\"0.0\"/\"0.7\"/' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+  {"the catalogue replaced, keeping its size and time, while the version prompt waits", both,
+   mod_tool(), says("", kDone), kRenumbered, "0.48\n", "", "{program}", "", "sed 's/\"0.0\"/\"0.7\"/' "
+   "$CATALOGUE > ../new && touch -r $CATALOGUE ../new && mv ../new $CATALOGUE"},
   {"the catalogue removed while the version prompt waits", both, mod_tool(),
    says("", not_recorded("the file does not exist")),
    {{kConfigPath, kPatched}, {kCataloguePath, std::nullopt}}, "0.48\n", "", "{program}", "",
