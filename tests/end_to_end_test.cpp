@@ -105,6 +105,9 @@ file_set mod_tool(const std::string& path = "", std::optional<std::string> bytes
 const file_changes kSettingsOff = {{kConfigPath, kPatched}};
 const file_changes kRecorded = {{kConfigPath, kPatched}, {kCataloguePath, recorded()}};
 const file_changes kOnlyRecorded = {{kCataloguePath, recorded()}};
+const file_changes kRenumbered = {
+    {kConfigPath, kPatched},
+    {kCataloguePath, recorded(catalogue().replace(catalogue().find("0.0"), 3, "0.7"))}};
 
 // linux_unsanitized: not with the sanitizers, which an address-space limit stops.
 enum platforms { both, linux_only, linux_as_root, linux_unsanitized, windows_only };
@@ -132,8 +135,8 @@ struct row {
 const std::string kHold = "second_program hold $CATALOGUE ";
 const std::string kUntilHeld = " > ../held & until [ -s ../held ]; do sleep 0.05; done";
 // A leak check cannot run under a tracer.
-const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null ";
-const std::string kFsync = kStrace + "-e trace=fsync,renameat -e inject=fsync:";
+const std::string kStrace = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace ";
+const std::string kFsync = kStrace + "-o /dev/null -e trace=fsync,renameat -e inject=fsync:";
 const std::string kRoot = "it is not a regular file", kBig = "the file would exceed the size limit";
 const std::string kBigWord = "{ head -c 100000000 /dev/zero | tr '\\0' 1; echo .5; } > ../big";
 
@@ -155,8 +158,10 @@ const std::vector<row> kRows = {
    says("", kDone), {{kConfigPath, kDeclaration}, {kCataloguePath, recorded()}}},
   {"settings in JSON", both, mod_tool(kConfigPath, "{ \"autoupdate\": 1 }"),
    says("the file is not XML", kDone), kOnlyRecorded},
-  {"settings in UTF-16 without byte-order mark", both, mod_tool(kConfigPath, "\n\0<\0U\0/\0>\0"s),
-   says("the file is not XML", kDone), kOnlyRecorded},
+  {"settings in UTF-16 without byte-order mark, a catalogue in UTF-32", both, {{kLogPath, kLog},
+   {kConfigPath, "\n\0<\0U\0/\0>\0"s}, {kCataloguePath, "\0\0\0<\0\0\0v\0\0\0/\0\0\0>"s}},
+   says("the file is not XML", not_recorded("the file's encoding (UTF-32) is not one the updater "
+   "reads")), {}},
   {"the patch: the last child of the first setting, no text made", both,
    mod_tool(kConfigPath, "<UserConfiguration><autoupdate>\n</autoupdate><updateversions><x/>true"
      "</updateversions><updateversions>true</updateversions></UserConfiguration>"),
@@ -164,21 +169,32 @@ const std::vector<row> kRows = {
      "ation>\n\t<autoupdate />\n\t<updateversions>\n\t\t<x />false</updateversions>\n\t"
      "<updateversions>true</updateversions>\n</UserConfiguration>\n"}}},
   {"what XML 1.0 refuses", both, {{kLogPath, kLog}, {kConfigPath, "<UserConfiguration a='1' a='2'/>"},
-   {kCataloguePath, catalogue() + "0.47 = e83f1a9c (add me)\n"}}, says("the file is not "
+   {kCataloguePath, catalogue(2, 9 << 20) + "0.47 = e83f1a9c (add me)\n"}}, says("the file is not "
    "well-formed XML at line 1, column 26: duplicate attribute", not_recorded("the file is not "
    "well-formed XML at line 10, column 1: junk after document element")), {}},
   {"encodings and entities the document would change", both, {{kLogPath, kLog}, {kConfigPath,
    "<!DOCTYPE UserConfiguration [<!ENTITY me 'Jos\xC3\xA9'>]><UserConfiguration/>"},
-   {kCataloguePath, "<?xml version='1.0' encoding='windows-1252'?><versions>\xE9</versions>"}},
-   says("the file declares entities", not_recorded("the file's encoding (windows-1252) is not one "
+   {kCataloguePath, "<?xml version='1.0' encoding='latin10'?><versions>\xE9</versions>"}},
+   says("the file declares entities", not_recorded("the file's encoding (latin10) is not one "
    "the updater reads")), {}},
-  {"an entity XML does not define", both, mod_tool(kCataloguePath, "<versions>&nbsp;</versions>"),
-   says("", not_recorded("the file is not well-formed XML at line 1, column 11: undefined entity")),
-   kSettingsOff},
+  {"an entity XML does not define, with or without an external document type", both,
+   {{kLogPath, kLog}, {kCataloguePath, "<versions>&nbsp;</versions>"}, {kConfigPath,
+   "<!DOCTYPE UserConfiguration SYSTEM 'u.dtd'><UserConfiguration>&nbsp;</UserConfiguration>"}},
+   says("the file refers to the entity &nbsp;, which is not defined in it", not_recorded("the file "
+   "is not well-formed XML at line 1, column 11: undefined entity")), {}},
+  {"attribute defaults and types declared in a document type", both, {{kLogPath, kLog},
+   {kConfigPath, "<!DOCTYPE UserConfiguration [<!ATTLIST a b NMTOKEN #IMPLIED>]>"
+     "<UserConfiguration/>"},
+   {kCataloguePath, "<!DOCTYPE versions [<!ATTLIST version id CDATA '0.47'>]><versions/>"}},
+   says("the file declares attribute defaults or types", not_recorded("the file declares attribute "
+   "defaults or types")), {}},
+  {"a carriage return in text", both, mod_tool(kCataloguePath, "<versions>a&#13;</versions>"),
+   says("", not_recorded("the file's text holds a carriage return (&#13;)")), kSettingsOff},
   {"what loads as always: UTF-16, latin1, CDATA, a plain document type", both, {{kLogPath, kLog},
-   {kConfigPath, utf16("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE UserConfiguration>"
-     "<UserConfiguration><!-- c --><autoupdate><![CDATA[true]]></autoupdate></UserConfiguration>")},
-   {kCataloguePath, one_entry("<?xml version='1.0' encoding='latin1'?>\n", "\xE9")}},
+   {kConfigPath, utf16("<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE UserConfiguration ["
+     "<!ATTLIST a b CDATA #IMPLIED>]><UserConfiguration><!-- c --><autoupdate><![CDATA[true]]>"
+     "</autoupdate></UserConfiguration>")},
+   {kCataloguePath, one_entry("<?xml version='1.0' encoding='Latin1'?>\n", "\xE9")}},
    says("", kDone), {{kConfigPath, kDeclaration + "<UserConfiguration>\n\t<autoupdate><![CDATA["
      "false]]></autoupdate>\n</UserConfiguration>\n"},
    {kCataloguePath, recorded(one_entry(kDeclaration, "\xC3\xA9"))}}},
@@ -204,11 +220,29 @@ const std::vector<row> kRows = {
   {"a second copy records while the version prompt waits", both, mod_tool(), says("", kDone),
    {{kConfigPath, kPatched}, {kCataloguePath, recorded(recorded(catalogue(), "0.47"))}}, "0.48\n",
    "", "{program}", "grep -q Done ../second", "echo 0.47 | {program} > ../second"},
+  // Changes that keep the size: only the time, or only the file, tells.
   {"the catalogue rewritten in place while the version prompt waits", both, mod_tool(),
-   says("", kDone), {{kConfigPath, kPatched}, {kCataloguePath, recorded(with_entry(catalogue(),
-   "\t<version id=\"0.47\" />\n"))}}, "0.48\n", "", "{program}", "", "sed 's#^</versions>#\t"
-   "<version id=\"0.47\" />\\n</versions>#' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+   says("", kDone), kRenumbered, "0.48\n", "", "{program}", "",
+   "sed 's/\"0.0\"/\"0.7\"/' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+  {"the catalogue replaced, keeping its size and time, while the version prompt waits", both,
+   mod_tool(), says("", kDone), kRenumbered, "0.48\n", "", "{program}", "", "sed 's/\"0.0\"/\"0.7\"/' "
+   "$CATALOGUE > ../new && touch -r $CATALOGUE ../new && mv ../new $CATALOGUE"},
+  {"the catalogue removed while the version prompt waits", both, mod_tool(),
+   says("", not_recorded("the file does not exist")),
+   {{kConfigPath, kPatched}, {kCataloguePath, std::nullopt}}, "0.48\n", "", "{program}", "",
+   "rm $CATALOGUE"},
 
+  // The settings change once, in place with their old size and time, while their new content is
+  // flushed; the catalogue changes all the time: it is tried four times.
+  {"settings changed during their rewrite, a catalogue that keeps changing", linux_only, mod_tool(),
+   says("", not_recorded("the file was changed by another program meanwhile; run the updater "
+   "again")),
+   {{kConfigPath, std::string(kPatched).replace(kPatched.find(">en<"), 4, ">de<")}}, "0.48\n", "",
+   "{ until ls $SETTINGS.tmp-* >/dev/null 2>&1; do sleep 0.01; done; cp -p $SETTINGS ../old; "
+   "sed 's/>en</>de</' ../old > $SETTINGS; touch -r ../old $SETTINGS; for i in $(seq 1000); do "
+   "touch $CATALOGUE; sleep 0.01; done; } & trap \"kill $!\" EXIT; " + kStrace +
+   "-o ../trace -e trace=openat,fsync -e inject=fsync:delay_enter=300000 {program}",
+   "[ $(grep -c Versions.xml.tmp- ../trace) = 4 ]"},
   {"closed input", linux_only, mod_tool(kLogPath, "0.9 start\nGame checksum: 3f2a9c\n"),
    says("", kMissing), kSettingsOff, "", "", "sh -c 'exec \"$0\" <&-' {program}"},
   {"a file size limit, met by a wide document", linux_only, mod_tool(kCataloguePath, catalogue(2000)),
@@ -220,7 +254,7 @@ const std::vector<row> kRows = {
    kFsync + "error=EIO:when=1 -e inject=renameat:error=EIO:when=1 {program}"},
   {"settings that fail to read", linux_only, mod_tool(), says("input/output error", kDone),
    kOnlyRecorded, "0.48\n", "",
-   kStrace + "-P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
+   kStrace + "-o /dev/null -P $SETTINGS -e trace=read -e inject=read:error=EIO {program}"},
   {"Ctrl+C during a write-back", linux_only, mod_tool(), kStart + "Checksum: 3f2a9c\n\n", {},
    "0.48\n", "", kFsync + "signal=SIGINT {program}", "", "", 128 + SIGINT},
   {"a pipe is not a log", linux_only, mod_tool(), kNoLog, {}, "0.48\n", "rm $LOG && mkfifo $LOG",
@@ -274,6 +308,11 @@ const std::vector<row> kRows = {
    kStart + "Could not read the game checksum from " + kLogPath + ": not enough memory.\n", {}, "",
    "{ printf 'Game checksum: '; head -c 100000000 /dev/zero | tr '\\0' x; } > $LOG",
    "sh -c 'ulimit -v 150000; exec \"$0\"' {program}"},
+  {"settings too large to load and a catalogue too large to read strictly, in little memory",
+   linux_unsanitized, mod_tool(), says("not enough memory", not_recorded("not enough memory")), {},
+   "0.48\n", "{ echo '<UserConfiguration>'; yes '<a/>' | head -n 2000000; echo "
+   "'</UserConfiguration>'; } > $SETTINGS && { printf '<versions a=\"'; head -c 20000000 /dev/zero "
+   "| tr '\\0' 1; echo '\"/>'; } > $CATALOGUE", "sh -c 'ulimit -v 60000; exec \"$0\"' {program}"},
   {"killed at random moments: the old catalogue or the new one, whole", linux_only,
    mod_tool(kCataloguePath, catalogue(20000, 500)), "", kSettingsOff, "0.48\n",
    "cp $CATALOGUE ../old", "{program} && cp $CATALOGUE ../new && for i in $(seq 12); do "

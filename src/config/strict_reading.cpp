@@ -3,6 +3,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "platform/file_access.h"
@@ -65,6 +66,24 @@ void XMLCALL refuse_undefined_entity(void* data, const XML_Char* name, int param
                                                  ";, which is not defined in it");
 }
 
+// A default value, or a type other than CDATA (which has the value's spaces
+// collapsed), changes what XML reads in an attribute: the rewrite would lose
+// the declaration and, with it, that reading.
+void XMLCALL refuse_attribute_reading(void* data, const XML_Char*, const XML_Char*,
+                                      const XML_Char* type, const XML_Char* default_value, int) {
+  if (default_value != nullptr || std::strcmp(type, "CDATA") != 0) {
+    refuse(*static_cast<reading_state*>(data), "the file declares attribute defaults or types");
+  }
+}
+
+// A carriage return reaches text only from a reference (&#13;): the layout
+// writes it as it is, and XML reads a line feed there.
+void XMLCALL refuse_carriage_return(void* data, const XML_Char* text, int length) {
+  if (std::memchr(text, '\r', std::size_t(length)) != nullptr) {
+    refuse(*static_cast<reading_state*>(data), "the file's text holds a carriage return (&#13;)");
+  }
+}
+
 void XMLCALL enter_element(void* data, const XML_Char*, const XML_Char**) {
   auto& state = *static_cast<reading_state*>(data);
   if (++state.depth > kDeepestNesting) {
@@ -96,7 +115,9 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
   XML_SetUnknownEncodingHandler(parser.get(), take_latin1, &state);
   XML_SetEntityDeclHandler(parser.get(), refuse_declared_entity);
   XML_SetSkippedEntityHandler(parser.get(), refuse_undefined_entity);
+  XML_SetAttlistDeclHandler(parser.get(), refuse_attribute_reading);
   XML_SetElementHandler(parser.get(), enter_element, leave_element);
+  XML_SetCharacterDataHandler(parser.get(), refuse_carriage_return);
 
   // In pieces, since the parser counts bytes in an int.
   constexpr std::size_t kPiece = std::size_t(1) << 24;

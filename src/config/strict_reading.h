@@ -27,7 +27,9 @@ struct strict_reading {
 // Reads `size` bytes as XML 1.0. The file is refused when it is not
 // well-formed (saying where), when its encoding is not UTF-8, UTF-16,
 // ISO-8859-1 (also named "latin1") or US-ASCII, when it declares entities
-// or refers to any but the five that XML defines, when it is nested deeper
+// or refers to any but the five that XML defines, when it declares a default
+// or a type other than CDATA for an attribute, when its text holds a carriage
+// return (which only a reference can put there), when it is nested deeper
 // than kDeepestNesting, or when memory runs out. A file that is not
 // well-formed is told apart, since one without any element is judged by
 // what else it holds.
