@@ -221,9 +221,11 @@ const std::vector<row> kRows = {
    {{kConfigPath, kPatched}, {kCataloguePath, recorded(recorded(catalogue(), "0.47"))}}, "0.48\n",
    "", "{program}", "grep -q Done ../second", "echo 0.47 | {program} > ../second"},
   // Changes that keep the size: only the time, or only the file, tells.
-  {"the catalogue rewritten in place while the version prompt waits", both, mod_tool(),
+  {"the catalogue rewritten in place, keeping its size and time, while the version prompt waits",
+   both, mod_tool(),
    says("", kDone), kRenumbered, "0.48\n", "", "{program}", "",
-   "sed 's/\"0.0\"/\"0.7\"/' $CATALOGUE > ../new && cat ../new > $CATALOGUE"},
+   "cp -p $CATALOGUE ../old && sed 's/\"0.0\"/\"0.7\"/' ../old > $CATALOGUE && "
+   "touch -r ../old $CATALOGUE"},
   {"the catalogue replaced, keeping its size and time, while the version prompt waits", both,
    mod_tool(), says("", kDone), kRenumbered, "0.48\n", "", "{program}", "", "sed 's/\"0.0\"/\"0.7\"/' "
    "$CATALOGUE > ../new && touch -r $CATALOGUE ../new && mv ../new $CATALOGUE"},

@@ -122,6 +122,12 @@ file_identity identity_of(HANDLE handle) {
   identity.size = std::uint64_t(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
   identity.modified = std::int64_t(std::uint64_t(information.ftLastWriteTime.dwHighDateTime) << 32 |
                                    information.ftLastWriteTime.dwLowDateTime);
+  // The change time moves with every write, also when a program puts the
+  // last-write time back afterwards, as a sync tool may.
+  FILE_BASIC_INFO times{};
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+    identity.changed = times.ChangeTime.QuadPart;
+  }
   return identity;
 }
 
