@@ -33,7 +33,14 @@ bool same_letters(const char* name, const char* expected) {
 
 extern "C" {
 
-void XMLCALL note_declaration(void* data, const XML_Char*, const XML_Char* encoding, int) {
+void XMLCALL note_declaration(void* data, const XML_Char* version, const XML_Char* encoding, int) {
+  // The rewrite declares version 1.0, which would change what a file of
+  // another version means.
+  if (version != nullptr && std::string(version) != "1.0") {
+    refuse(*static_cast<reading_state*>(data),
+           std::string("the file declares XML version ") + version + ", not 1.0");
+    return;
+  }
   if (encoding == nullptr) return;
   strict_reading& reading = *static_cast<reading_state*>(data)->reading;
   reading.declared_encoding = encoding;
