@@ -168,6 +168,10 @@ const std::vector<row> kRows = {
    says("", kDone), {{kCataloguePath, recorded()}, {kConfigPath, kDeclaration + "<UserConfigur"
      "ation>\n\t<autoupdate />\n\t<updateversions>\n\t\t<x />false</updateversions>\n\t"
      "<updateversions>true</updateversions>\n</UserConfiguration>\n"}}},
+  {"the patch: a value split by a comment or a CDATA section", both,
+   mod_tool(kConfigPath, "<UserConfiguration><autoupdate>tr<!--c-->ue</autoupdate><updateversions>"
+     "<![CDATA[tr]]>ue</updateversions><language>en</language></UserConfiguration>"),
+   says("", kDone), kRecorded},
   {"what XML 1.0 refuses", both, {{kLogPath, kLog}, {kConfigPath, "<UserConfiguration a='1' a='2'/>"},
    {kCataloguePath, catalogue(2, 9 << 20) + "0.47 = e83f1a9c (add me)\n"}}, says("the file is not "
    "well-formed XML at line 1, column 26: duplicate attribute", not_recorded("the file is not "
@@ -207,7 +211,11 @@ const std::vector<row> kRows = {
   {"a missing catalogue", both, mod_tool(kCataloguePath),
    says("", not_recorded("the file does not exist")), kSettingsOff},
   {"a version XML cannot hold", both, mod_tool(), says("", not_recorded("the version contains "
-   "characters the catalogue cannot hold", "a??.5?(")), kSettingsOff, "a\x01\0.5\xC3(\n"s},
+   "characters the catalogue cannot hold", "a??.5?(???")), kSettingsOff,
+   "a\x01\0.5\xC3(\x7F\xC2\x85\n"s},
+  {"a version with only control characters XML allows (DEL, U+0085)", both, mod_tool(),
+   says("", not_recorded("the version contains characters the catalogue cannot hold", "0.48???")),
+   kSettingsOff, "0.48\x7F\xC2\x85\n"},
   {"a checksum with a carriage return", both, mod_tool(kLogPath, "Game checksum: 3f\r2a\n"),
    says("", not_recorded("the checksum contains characters the catalogue cannot hold"), "3f\r2a"),
    kSettingsOff},
@@ -291,6 +299,9 @@ const std::vector<row> kRows = {
    "[ $(stat -c %u:%g:%a $SETTINGS shared.xml | uniq) = 1000:4242:660 ] && [ -L $CATALOGUE ] && "
    "getfacl -cn shared.xml | grep -qx user:65534:rw- && [ -z \"$(getfacl -cs $SETTINGS)\" ] && "
    "[ $(getfattr --only-values -n user.origin shared.xml) = zelbix ]"},
+  {"a log that is a link of another user", linux_as_root, mod_tool(), kNoLog, {}, "0.48\n",
+   "echo 'Game checksum: secret' > ../secret && chmod 600 ../secret && ln -sf ../../secret $LOG "
+   "&& chown -h 65534 $LOG"},
   {"folders that only let files be added, or nothing", linux_as_root, mod_tool(),
    says("the folder may not be changed", not_recorded("the folder only lets files be added")), {},
    "0.48\n", "chattr +i configs && chattr +a configs/games/TheForest", "{program}",

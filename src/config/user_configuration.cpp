@@ -20,6 +20,12 @@ std::string patch_user_configuration(const std::string& path) try {
       pugi::xml_node value = settings.child(setting).last_child();
       const bool text = value.type() == pugi::node_pcdata || value.type() == pugi::node_cdata;
       if (text && !value.set_value("false")) return kNotEnoughMemory;
+      // Text right before it (split by a comment or a CDATA section) is part
+      // of the same value: it goes, or "true" would become "trfalse".
+      while (text && (value.previous_sibling().type() == pugi::node_pcdata ||
+                      value.previous_sibling().type() == pugi::node_cdata)) {
+        value.parent().remove_child(value.previous_sibling());
+      }
     }
     problem = save_document(document, path, loaded);
   }

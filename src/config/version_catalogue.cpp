@@ -12,11 +12,14 @@ namespace {
 // exactly, otherwise 0. XML 1.0 allows tab, line feed, carriage return and
 // everything from the space up, but for surrogates and U+FFFE and U+FFFF; a
 // carriage return in text is read back as a line feed, so it is not held.
+// The control characters XML allows (DEL and U+0080 to U+009F) are not held
+// either: they are no part of a version or a checksum.
 std::size_t holdable_length(std::string_view text, std::size_t at) {
   char32_t code = 0;
   const std::size_t length = utf8_character(text, at, code);
-  const bool allowed =
-      code >= 0x20 ? code != 0xFFFE && code != 0xFFFF : code == '\t' || code == '\n';
+  const bool allowed = code >= 0x20
+                           ? code != 0xFFFE && code != 0xFFFF && (code < 0x7F || code > 0x9F)
+                           : code == '\t' || code == '\n';
   return allowed ? length : 0;
 }
 

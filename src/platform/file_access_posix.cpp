@@ -231,10 +231,16 @@ file_contents read_file(const std::string& path) {
 }
 
 std::FILE* open_log(const std::string& path) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Walked as the XML files are: a link of another user leads nowhere.
+  const located_file found(path);
+  if (!found.refusal.empty() || found.error != 0 || !found.exists ||
+      !S_ISREG(found.status.st_mode)) {
+    return nullptr;
+  }
+  const int descriptor = openat(found.folder.get(), found.name.c_str(),
+                                O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) return nullptr;
+  struct stat status {};
   std::FILE* stream = nullptr;
   if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) stream = fdopen(descriptor, "r");
   if (stream == nullptr) close(descriptor);
