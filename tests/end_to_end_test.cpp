@@ -154,8 +154,10 @@ const std::vector<row> kRows = {
    kStart + "Checksum not found. Terminating...\n", {}},
   {"a 0x1A byte before the marked line", both, mod_tool(kLogPath, "\x1a" + kLog), says("", kDone),
    kRecorded},
-  {"settings of only a comment", both, mod_tool(kConfigPath, "<?xml version=\"1.0\"?><!---->"),
-   says("", kDone), {{kConfigPath, kDeclaration}, {kCataloguePath, recorded()}}},
+  {"settings of only a comment, a catalogue of only a broken one", both, {{kLogPath, kLog},
+   {kConfigPath, "<?xml version=\"1.0\"?><!---->"}, {kCataloguePath, "<!-- a -- b -->"}},
+   says("", not_recorded("the file is not well-formed XML at line 1, column 10: not well-formed "
+   "(invalid token)")), {{kConfigPath, kDeclaration}}},
   {"settings in JSON", both, mod_tool(kConfigPath, "{ \"autoupdate\": 1 }"),
    says("the file is not XML", kDone), kOnlyRecorded},
   {"settings in UTF-16 without byte-order mark, a catalogue in UTF-32", both, {{kLogPath, kLog},

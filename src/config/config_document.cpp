@@ -59,8 +59,14 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
   if (parsed.status == pugi::status_out_of_memory) {
     loaded.problem = kNotEnoughMemory;
   } else if (parsed.status == pugi::status_no_document_element) {
-    if (holds_only_markup(path)) loaded.result = load_result::outcome::loaded;
-    loaded.problem = "the file is not XML";
+    // Without an element, a rewrite keeps nothing but the declaration: it
+    // loses nothing when the file held nothing else a load keeps, and was
+    // well-formed all the same.
+    const bool only_markup = holds_only_markup(path);
+    if (only_markup && strict.result == strict_reading::verdict::no_element) {
+      loaded.result = load_result::outcome::loaded;
+    }
+    loaded.problem = only_markup ? strict.problem : "the file is not XML";
   } else if (parsed.encoding == pugi::encoding_utf32_be ||
              parsed.encoding == pugi::encoding_utf32_le) {
     loaded.problem = "the file's encoding (UTF-32) is not one the updater reads";

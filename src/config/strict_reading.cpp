@@ -148,7 +148,8 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
     reading.problem =
         "the file's encoding (" + state.unknown_encoding + ") is not one the updater reads";
   } else {
-    reading.result = strict_reading::verdict::not_well_formed;
+    reading.result = error == XML_ERROR_NO_ELEMENTS ? strict_reading::verdict::no_element
+                                                    : strict_reading::verdict::not_well_formed;
     reading.problem = "the file is not well-formed XML at line " +
                       std::to_string(XML_GetCurrentLineNumber(parser.get())) + ", column " +
                       std::to_string(XML_GetCurrentColumnNumber(parser.get()) + 1) + ": " +

@@ -15,7 +15,8 @@ inline constexpr int kDeepestNesting = 32;
 struct strict_reading {
   enum class verdict {
     well_formed,      // XML 1.0, in an encoding the document reads
-    not_well_formed,  // for `problem`; maybe it holds no element at all
+    no_element,       // well-formed but for holding no element at all
+    not_well_formed,  // for `problem`
     refused,          // must be left alone, for `problem`
   };
   verdict result = verdict::well_formed;
@@ -31,8 +32,8 @@ struct strict_reading {
 // or a type other than CDATA for an attribute, when its text holds a carriage
 // return (which only a reference can put there), when it is nested deeper
 // than kDeepestNesting, or when memory runs out. A file that is not
-// well-formed is told apart, since one without any element is judged by
-// what else it holds.
+// well-formed is told apart, and so is one whose only fault is that it holds
+// no element, which is judged by what else it holds.
 strict_reading read_strictly(const char* bytes, std::size_t size);
 
 }  // namespace updater
