@@ -152,9 +152,15 @@ void pause_console() {
   std::fflush(stdout);
   // With redirected input nobody can press a key, and the interpreter's
   // pause would take a byte of that input instead.
-  if (!is_console(GetStdHandle(STD_INPUT_HANDLE))) return;
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (!GetConsoleMode(input, &input_mode_before_read)) return;
+  // The interpreter's pause reads raw keys and does not put the mode back
+  // when Ctrl+C ends it: the handler does, as for the version.
+  SetConsoleCtrlHandler(restore_input_mode, TRUE);
   const int ignored = std::system("pause");
   (void)ignored;
+  SetConsoleMode(input, input_mode_before_read);
+  SetConsoleCtrlHandler(restore_input_mode, FALSE);
 }
 
 }  // namespace updater
