@@ -184,6 +184,11 @@ TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
   console.press("C-c");
   EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
 
+  // Ctrl+C at the interpreter's pause, which reads raw keys: the mode comes back too.
+  ASSERT_TRUE(console.start(folder, line_input_off) && console.shows("continue"));
+  console.press("C-c");
+  EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
+
   // Ctrl+C while the rewrite waits for another program that holds the
   // catalogue, and lets go of it half a second later: nothing is replaced.
   const std::string before = read_file(catalogue);

@@ -33,6 +33,26 @@ BOOL WINAPI restore_input_mode(DWORD) {
   return FALSE;  // on to the default handler, which ends the program
 }
 
+// UTF-16 to UTF-8, a lone surrogate going as the three bytes it would take,
+// which no UTF-8 reader accepts: the catalogue then refuses the word, where
+// U+FFFD in its place would be recorded as if it had been typed.
+std::string narrow_typed(std::wstring_view word) {
+  std::string bytes;
+  std::size_t start = 0;
+  for (std::size_t at = 0; at < word.size(); ++at) {
+    if (IS_HIGH_SURROGATE(word[at]) && at + 1 < word.size() && IS_LOW_SURROGATE(word[at + 1])) {
+      ++at;
+    } else if (word[at] >= 0xD800 && word[at] <= 0xDFFF) {
+      bytes += narrow(word.substr(start, at - start));
+      bytes += char(0xE0 | word[at] >> 12);
+      bytes += char(0x80 | (word[at] >> 6 & 0x3F));
+      bytes += char(0x80 | (word[at] & 0x3F));
+      start = at + 1;
+    }
+  }
+  return bytes + narrow(word.substr(start));
+}
+
 }  // namespace
 
 void prepare_console() {
@@ -125,16 +145,22 @@ std::string read_word() {
   SetConsoleMode(input, mode);
   if (interrupted) ExitProcess(STATUS_CONTROL_C_EXIT);  // nothing more is done
   SetConsoleCtrlHandler(restore_input_mode, FALSE);
-  return narrow(word);
+  return narrow_typed(word);
 }
 
 void pause_console() {
   std::fflush(stdout);
   // With redirected input nobody can press a key, and the interpreter's
   // pause would take a byte of that input instead.
-  if (!is_console(GetStdHandle(STD_INPUT_HANDLE))) return;
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (!GetConsoleMode(input, &input_mode_before_read)) return;
+  // The interpreter's pause reads raw keys and does not put the mode back
+  // when Ctrl+C ends it: the handler does, as for the version.
+  SetConsoleCtrlHandler(restore_input_mode, TRUE);
   const int ignored = std::system("pause");
   (void)ignored;
+  SetConsoleMode(input, input_mode_before_read);
+  SetConsoleCtrlHandler(restore_input_mode, FALSE);
 }
 
 }  // namespace updater
