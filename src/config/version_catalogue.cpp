@@ -8,24 +8,21 @@
 namespace updater {
 namespace {
 
-// The length of the character at `at` when the catalogue can hold it
-// exactly, otherwise 0. XML 1.0 allows tab, line feed, carriage return and
-// everything from the space up, but for surrogates and U+FFFE and U+FFFF; a
-// carriage return in text is read back as a line feed, so it is not held.
-// The control characters XML allows (DEL and U+0080 to U+009F) are not held
-// either: they are no part of a version or a checksum.
-std::size_t holdable_length(std::string_view text, std::size_t at) {
-  char32_t code = 0;
-  const std::size_t length = utf8_character(text, at, code);
-  const bool allowed = code >= 0x20
-                           ? code != 0xFFFE && code != 0xFFFF && (code < 0x7F || code > 0x9F)
-                           : code == '\t' || code == '\n';
-  return allowed ? length : 0;
+// Whether the catalogue can hold the character exactly. XML 1.0 allows tab,
+// line feed, carriage return and everything from the space up, but for
+// surrogates (never decoded) and U+FFFE and U+FFFF; a carriage return in
+// text is read back as a line feed, so it is not held. The control
+// characters XML allows (DEL and U+0080 to U+009F) are not held either: they
+// are no part of a version or a checksum.
+bool holdable(char32_t code) {
+  return code >= 0x20 ? code != 0xFFFE && code != 0xFFFF && (code < 0x7F || code > 0x9F)
+                      : code == '\t' || code == '\n';
 }
 
 bool catalogue_can_hold(std::string_view text) {
   for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
-    if ((length = holdable_length(text, at)) == 0) return false;
+    char32_t code = 0;
+    if ((length = utf8_character(text, at, code)) == 0 || !holdable(code)) return false;
   }
   return true;
 }
@@ -33,18 +30,7 @@ bool catalogue_can_hold(std::string_view text) {
 }  // namespace
 
 std::string printable(std::string_view text) {
-  std::string shown;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = holdable_length(text, at);
-    if (length == 0) {
-      shown += '?';
-      ++at;
-    } else {
-      shown.append(text.substr(at, length));
-      at += length;
-    }
-  }
-  return shown;
+  return with_question_marks(text, holdable);
 }
 
 void version_catalogue::open_entry() try {

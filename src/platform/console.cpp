@@ -8,22 +8,21 @@
 
 namespace updater {
 
+namespace {
+
+// What a terminal shows as it is: no control character (C0, DEL or C1).
+bool shown_as_it_is(char32_t code) {
+  return code >= 0x20 && (code < 0x7F || code > 0x9F);
+}
+
+}  // namespace
+
 void print_line_showing(std::string_view label, std::string_view shown) {
   std::string line(label);
-  if (!output_is_terminal()) {
-    line.append(shown);
+  if (output_is_terminal()) {
+    line += with_question_marks(shown, shown_as_it_is);
   } else {
-    for (std::size_t at = 0; at < shown.size();) {
-      char32_t code = 0;
-      const std::size_t length = utf8_character(shown, at, code);
-      if (length == 0 || code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
-        line += '?';  // each byte of it
-        ++at;
-      } else {
-        line.append(shown.substr(at, length));
-        at += length;
-      }
-    }
+    line.append(shown);
   }
   print_line(line);
 }

@@ -189,30 +189,50 @@ read_buffer allocate_read_buffer(std::size_t size) {
   return read_buffer(static_cast<char*>(bytes));
 }
 
-file_contents read_file(const std::string& path) {
-  // The type is known before the file is opened: opening a pipe for reading
-  // waits for a writer, and opening a device may act on it.
+namespace {
+
+// Opens the regular file at `path` for reading, walked as located_file walks
+// it. Its type is known before the open (opening a pipe for reading waits for
+// a writer, and opening a device may act on it) and checked again after it.
+// Gives the descriptor and the file's status, or -1 with why in `problem`,
+// which stays empty when there is no file.
+int open_regular_file(const std::string& path, struct stat& status, std::string& problem) {
   const located_file found(path);
-  if (!found.refusal.empty()) return unreadable(found.refusal);
+  if (!found.refusal.empty()) {
+    problem = found.refusal;
+    return -1;
+  }
   if (found.error == ENOENT || found.error == ENOTDIR || (found.error == 0 && !found.exists)) {
-    return file_contents();
+    return -1;
   }
-  if (found.error != 0) return unreadable(describe_error(found.error));
-  struct stat status = found.status;
-  if (std::string problem = refusal_for_type(status.st_mode); !problem.empty()) {
-    return unreadable(problem);
+  if (found.error != 0) {
+    problem = describe_error(found.error);
+    return -1;
   }
+  status = found.status;
+  if (problem = refusal_for_type(status.st_mode); !problem.empty()) return -1;
   const int descriptor = openat(found.folder.get(), found.name.c_str(),
                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) {
-    if (errno == ENOENT) return file_contents();
-    return unreadable(describe_error(errno));
+    if (errno != ENOENT) problem = describe_error(errno);
+    return -1;
   }
   // The name may have been given to something else since it was walked.
   if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
     close(descriptor);
-    return unreadable(refusal_for_type(status.st_mode));
+    problem = refusal_for_type(status.st_mode);
+    return -1;
   }
+  return descriptor;
+}
+
+}  // namespace
+
+file_contents read_file(const std::string& path) {
+  struct stat status {};
+  std::string problem;
+  const int descriptor = open_regular_file(path, status, problem);
+  if (descriptor < 0) return problem.empty() ? file_contents() : unreadable(problem);
 
   file_contents file;
   int error = 0;
@@ -231,18 +251,11 @@ file_contents read_file(const std::string& path) {
 }
 
 std::FILE* open_log(const std::string& path) {
-  // Walked as the XML files are: a link of another user leads nowhere.
-  const located_file found(path);
-  if (!found.refusal.empty() || found.error != 0 || !found.exists ||
-      !S_ISREG(found.status.st_mode)) {
-    return nullptr;
-  }
-  const int descriptor = openat(found.folder.get(), found.name.c_str(),
-                                O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (descriptor < 0) return nullptr;
   struct stat status {};
-  std::FILE* stream = nullptr;
-  if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) stream = fdopen(descriptor, "r");
+  std::string problem;
+  const int descriptor = open_regular_file(path, status, problem);
+  if (descriptor < 0) return nullptr;
+  std::FILE* stream = fdopen(descriptor, "r");
   if (stream == nullptr) close(descriptor);
   return stream;
 }

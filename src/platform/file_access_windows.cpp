@@ -152,21 +152,46 @@ read_buffer allocate_read_buffer(std::size_t size) {
   return read_buffer(static_cast<char*>(_aligned_malloc(size, 4096)));
 }
 
-file_contents read_file(const std::string& path) {
-  const std::wstring wide_path = long_path(path);
-  const DWORD attributes = GetFileAttributesW(wide_path.c_str());
+namespace {
+
+// Opens the regular file at the wide path for reading, shared with every
+// other program (so that one may still rename or delete it meanwhile) and
+// waiting out a passing hold. INVALID_HANDLE_VALUE with why in `problem`,
+// which stays empty when there is no file.
+HANDLE open_regular_file(const std::wstring& path, std::string& problem) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return file_contents();
-    return unreadable(describe_error(error));
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      problem = describe_error(error);
+    }
+    return INVALID_HANDLE_VALUE;
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return unreadable("it is a folder");
-
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    problem = "it is a folder";
+    return INVALID_HANDLE_VALUE;
+  }
   DWORD error = ERROR_SUCCESS;
-  const HANDLE handle = open_existing(wide_path, GENERIC_READ, error);
-  if (handle == INVALID_HANDLE_VALUE) return unreadable(describe_error(error));
+  const HANDLE handle = open_existing(path, GENERIC_READ, error);
+  if (handle == INVALID_HANDLE_VALUE) {
+    problem = describe_error(error);
+  } else if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    problem = "it is not a regular file";
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+}  // namespace
+
+file_contents read_file(const std::string& path) {
+  std::string problem;
+  const HANDLE handle = open_regular_file(long_path(path), problem);
+  if (handle == INVALID_HANDLE_VALUE)
+    return problem.empty() ? file_contents() : unreadable(problem);
   LARGE_INTEGER size{};
-  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+  if (!GetFileSizeEx(handle, &size)) {
     CloseHandle(handle);
     return unreadable("it is not a regular file");
   }
@@ -174,6 +199,7 @@ file_contents read_file(const std::string& path) {
   file_contents file;
   file.identity = identity_of(handle);
   lock_wait locks;  // another program's lock on a part of the file refuses a read
+  DWORD error = ERROR_SUCCESS;
   const bool read_whole =
       read_to_end(file, std::size_t(size.QuadPart), [&](char* into, std::size_t room) {
         DWORD got = 0;
@@ -192,20 +218,11 @@ file_contents read_file(const std::string& path) {
 }
 
 std::FILE* open_log(const std::string& path) {
-  const std::wstring wide_path = long_path(path);
-  const DWORD attributes = GetFileAttributesW(wide_path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return nullptr;
-  }
   // The runtime's own shared open does not share deletion, which would stop
   // the mod tool from renaming or deleting its log while we hold it.
-  DWORD error = ERROR_SUCCESS;
-  const HANDLE handle = open_existing(wide_path, GENERIC_READ, error);
+  std::string problem;
+  const HANDLE handle = open_regular_file(long_path(path), problem);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    CloseHandle(handle);
-    return nullptr;
-  }
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) {
     CloseHandle(handle);

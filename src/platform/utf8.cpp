@@ -30,4 +30,20 @@ std::size_t utf8_character(std::string_view text, std::size_t at, char32_t& code
   return length;
 }
 
+std::string with_question_marks(std::string_view text, bool (*keeps)(char32_t code)) {
+  std::string shown;
+  for (std::size_t at = 0; at < text.size();) {
+    char32_t code = 0;
+    const std::size_t length = utf8_character(text, at, code);
+    if (length == 0 || !keeps(code)) {
+      shown += '?';
+      ++at;
+    } else {
+      shown.append(text.substr(at, length));
+      at += length;
+    }
+  }
+  return shown;
+}
+
 }  // namespace updater

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace updater {
@@ -11,5 +12,9 @@ namespace updater {
 // (a stray or missing continuation byte, an overlong form, a surrogate, or a
 // value past U+10FFFF).
 std::size_t utf8_character(std::string_view text, std::size_t at, char32_t& code);
+
+// `text` with each byte that is not UTF-8, and each byte of a character
+// that `keeps` turns down, shown as "?".
+std::string with_question_marks(std::string_view text, bool (*keeps)(char32_t code));
 
 }  // namespace updater
