@@ -215,9 +215,6 @@ const std::vector<row> kRows = {
   {"a version XML cannot hold", both, mod_tool(), says("", not_recorded("the version contains "
    "characters the catalogue cannot hold", "a??.5?(???")), kSettingsOff,
    "a\x01\0.5\xC3(\x7F\xC2\x85\n"s},
-  {"a version with only control characters XML allows (DEL, U+0085)", both, mod_tool(),
-   says("", not_recorded("the version contains characters the catalogue cannot hold", "0.48???")),
-   kSettingsOff, "0.48\x7F\xC2\x85\n"},
   {"a checksum with a carriage return", both, mod_tool(kLogPath, "Game checksum: 3f\r2a\n"),
    says("", not_recorded("the checksum contains characters the catalogue cannot hold"), "3f\r2a"),
    kSettingsOff},
