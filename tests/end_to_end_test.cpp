@@ -54,6 +54,10 @@ std::string recorded(std::string before = catalogue(), const std::string& id = "
       before, "\t<version id=\"" + id + "\">\n\t\t<checksum>3f2a9c</checksum>\n\t</version>\n");
 }
 
+std::string recorded_by(int copies, std::string before) {
+  return copies == 0 ? before : recorded_by(copies - 1, recorded(before));
+}
+
 // A catalogue of one entry, whose id holds an e with acute accent written as `e_acute`.
 std::string one_entry(const std::string& declaration, const std::string& e_acute) {
   return declaration + "<versions>\n\t<version id=\"0." + e_acute +
@@ -229,6 +233,9 @@ const std::vector<row> kRows = {
   {"a second copy records while the version prompt waits", both, mod_tool(), says("", kDone),
    {{kConfigPath, kPatched}, {kCataloguePath, recorded(recorded(catalogue(), "0.47"))}}, "0.48\n",
    "", "{program}", "grep -q Done ../second", "echo 0.47 | {program} > ../second"},
+  {"copies at once take turns", both, mod_tool(kCataloguePath, catalogue(2000)), "",
+   {{kConfigPath, kPatched}, {kCataloguePath, recorded_by(10, catalogue(2000))}}, "0.48\n", "",
+   "for i in $(seq 10); do {program} > ../copy$i & done; wait", "[ $(cat ../copy* | grep -c Done) = 10 ]"},
   // Changes that keep the size: only the time, or only the file, tells.
   {"the catalogue rewritten in place, keeping its size and time, while the version prompt waits",
    both, mod_tool(),

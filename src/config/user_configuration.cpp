@@ -3,10 +3,13 @@
 #include <new>
 
 #include "config/config_document.h"
+#include "platform/edit_turn.h"
 
 namespace updater {
 
 std::string patch_user_configuration(const std::string& path) try {
+  const edit_turn turn(path);
+  if (!turn.problem().empty()) return turn.problem();
   std::string problem;
   for (int tries = 0; tries < kEditTries && (tries == 0 || problem == kChangedMeanwhile); ++tries) {
     pugi::xml_document document;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "config/config_document.h"
+#include "platform/edit_turn.h"
 #include "platform/utf8.h"
 
 namespace updater {
@@ -73,6 +74,11 @@ void version_catalogue::fill_entry(const std::string& version, const std::string
 }
 
 std::string version_catalogue::save() try {
+  if (!problem_.empty()) return problem_;
+  // Another copy that records meanwhile does so before or after this one,
+  // never between its look at the file and its replace.
+  const edit_turn turn(path_);
+  if (!turn.problem().empty()) return turn.problem();
   for (int tries = 1;; ++tries) {
     if (!problem_.empty()) return problem_;
     const std::string problem = save_document(document_, path_, loaded_);

@@ -26,26 +26,6 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The UTF-8 path as the wide API takes it in any folder Windows allows: the
-// full path (from the current folder, with "\" between names and no "." or
-// ".." left), in the "\\?\" form that no call cuts at 260 characters; a
-// network path \\server\share\... becomes \\?\UNC\server\share\.... A path
-// that cannot be made full is given as it is.
-std::wstring long_path(const std::string& path) {
-  const std::wstring given = widen(path);
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD size = 0;
-  while ((size = GetFullPathNameW(given.c_str(), DWORD(full.size()), full.data(), nullptr)) >=
-         full.size()) {
-    full.resize(size);  // too small: `size` counts the terminating null too
-  }
-  if (size == 0) return given;
-  full.resize(size);
-  if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
-  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
 bool held_by_another_program(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
          error == ERROR_LOCK_VIOLATION;
