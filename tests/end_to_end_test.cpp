@@ -263,10 +263,12 @@ const std::vector<row> kRows = {
    "[ $(grep -c Versions.xml.tmp- ../trace) = 4 ]"},
   {"closed input", linux_only, mod_tool(kLogPath, "0.9 start\nGame checksum: 3f2a9c\n"),
    says("", kMissing), kSettingsOff, "", "", "sh -c 'exec \"$0\" <&-' {program}"},
+  // The limit cuts the catalogue's last write short; each file's writing ends at its first failure.
   {"a file size limit, met by a wide document", linux_only, mod_tool(kCataloguePath, catalogue(2000)),
    says(kBig, not_recorded(kBig)), {}, "0.48\n",
-   "{ echo '<a>'; yes '<b/>' | head -n 200000; echo '</a>'; } > $SETTINGS",
-   "timeout 60 env --default-signal=XFSZ prlimit --fsize=100000 {program}"},
+   "{ echo '<a>'; yes '<b/>' | head -n 200000; echo '</a>'; } > $SETTINGS", kStrace + "-o ../trace "
+   "-e trace=write env --default-signal=XFSZ prlimit --fsize=132898 {program}",
+   "[ $(grep -c EFBIG ../trace) = 2 ]"},
   {"a flush to disk fails, then a rename", linux_only, mod_tool(),
    says("input/output error", not_recorded("input/output error")), {}, "0.48\n", "",
    kFsync + "error=EIO:when=1 -e inject=renameat:error=EIO:when=1 {program}"},
@@ -281,13 +283,14 @@ const std::vector<row> kRows = {
    "bash -c 'set -o pipefail; (sleep 0.3; exec \"$0\") | true' {program}"},
   {"a device and a pipe in place of the files", linux_as_root, mod_tool(),
    says(kRoot, not_recorded(kRoot)), {}, "0.48\n",
-   "mknod null c 1 3 && ln -sf ../null $SETTINGS && rm $CATALOGUE && mkfifo $CATALOGUE",
-   "timeout 20 {program}", "[ -c $SETTINGS ] && [ -p $CATALOGUE ]"},
+   "mknod null c 1 3 && ln -sf ../null $SETTINGS && rm $CATALOGUE && mkfifo $CATALOGUE && "
+   "{ { exec 3> $CATALOGUE; touch ../opened; } & }", "timeout 20 {program}",
+   "[ -c $SETTINGS ] && [ -p $CATALOGUE ] && [ ! -e ../opened ] && cat $CATALOGUE"},
   {"modes, special bits, owner and links are kept", linux_as_root, mod_tool(kConfigPath),
    says("", kDone), {{kConfigPath, kDeclaration}, {kCataloguePath, recorded()},
                      {"real.xml", recorded()}}, "0.48\n",
-   "mv $CATALOGUE real.xml && ln -s ../../../real.xml $CATALOGUE && chown 65534:65534 real.xml "
-   "&& chmod 6775 real.xml", "sh -c 'umask 027; exec \"$0\"' {program}",
+   "mv $CATALOGUE real.xml && ln -s $PWD/real.xml $CATALOGUE && chown -h 65534:65534 real.xml "
+   "$CATALOGUE && chmod 6775 real.xml", "sh -c 'umask 027; exec \"$0\"' {program}",
    "[ -L $CATALOGUE ] && [ $(stat -c %a:%u real.xml) = 6775:65534 ] && "
    "[ $(stat -c %a $SETTINGS) = 640 ]"},
   {"links of another user: dangling, or further down a chain", linux_as_root, mod_tool(kConfigPath),
@@ -295,22 +298,32 @@ const std::vector<row> kRows = {
         not_recorded("the way to it goes through a symbolic link of another user")), {}, "0.48\n",
    "echo root only > secret && ln -s secret hop && ln -s ../planted.xml $SETTINGS && "
    "chown -h 65534 hop $SETTINGS && ln -sf ../../../hop $CATALOGUE"},
-  {"a shared folder: a link of the file's owner, group, access-control lists, attributes",
-   linux_as_root, mod_tool(), says("", kDone),
-   {{kConfigPath, kPatched}, {kCataloguePath, recorded()}, {"shared.xml", recorded()}}, "0.48\n",
-   "mv $CATALOGUE shared.xml && ln -s ../../../shared.xml $CATALOGUE && chown -hR 65534:4242 . && "
-   "chmod -R g+w . && chmod 660 $SETTINGS shared.xml && setfacl -m u:65534:rw shared.xml && "
-   "setfattr -n user.origin -v zelbix shared.xml && setfacl -d -m u:65534:r configs",
+  {"a shared folder: a link of root, another user's file, the group, attributes", linux_as_root,
+   mod_tool(), says("the file belongs to another user, who would lose it", kDone),
+   {{kCataloguePath, recorded()}, {"configs/shared.xml", recorded()}}, "0.48\n",
+   "mv $CATALOGUE configs/shared.xml && chown -R 1000:4242 . && chown 65534 $SETTINGS && chmod -R "
+   "g+w . && chmod 660 $SETTINGS configs/shared.xml && ln -s ../../shared.xml $CATALOGUE && "
+   "setfattr -n user.origin -v zelbix configs/shared.xml && setfacl -d -m u:65534:r configs",
    "setpriv --reuid=1000 --regid=1000 --groups=4242 {program}",
-   "[ $(stat -c %u:%g:%a $SETTINGS shared.xml | uniq) = 1000:4242:660 ] && [ -L $CATALOGUE ] && "
-   "getfacl -cn shared.xml | grep -qx user:65534:rw- && [ -z \"$(getfacl -cs $SETTINGS)\" ] && "
-   "[ $(getfattr --only-values -n user.origin shared.xml) = zelbix ]"},
+   "[ $(stat -c %u:%g:%a configs/shared.xml) = 1000:4242:660 ] && [ -L $CATALOGUE ] && "
+   "[ -z \"$(getfacl -cs configs/shared.xml)\" ] && "
+   "[ $(getfattr --only-values -n user.origin configs/shared.xml) = zelbix ]"},
+  {"extended attributes that cannot be kept", linux_only, mod_tool(),
+   says("its extended attributes could not be kept", kDone), kOnlyRecorded, "0.48\n",
+   "setfattr -n user.origin -v zelbix $SETTINGS", kStrace + "-o /dev/null -e inject=fsetxattr:"
+   "error=ENOSPC {program}"},
+  {"links the system keeps for a running program, a link to itself", linux_only, mod_tool(),
+   says("the way to it goes through a link the system keeps for a running program", not_recorded(
+   "too many levels of symbolic links")), {}, "0.48\n", "ln -sf /proc/self/fd/0 $SETTINGS && "
+   "ln -sf Versions.xml $CATALOGUE"},
   {"a log that is a link of another user", linux_as_root, mod_tool(), kNoLog, {}, "0.48\n",
    "echo 'Game checksum: secret' > ../secret && chmod 600 ../secret && ln -sf ../../secret $LOG "
    "&& chown -h 65534 $LOG"},
-  {"folders that only let files be added, or nothing", linux_as_root, mod_tool(),
-   says("the folder may not be changed", not_recorded("the folder only lets files be added")), {},
-   "0.48\n", "chattr +i configs && chattr +a configs/games/TheForest", "{program}",
+  {"folders that only let files be added (and may not be listed), or nothing", linux_as_root,
+   mod_tool(), says("the folder may not be changed", not_recorded("the folder only lets files be "
+   "added")), {}, "0.48\n", "chown -R 65534 . && chmod 300 configs/games/TheForest && chattr +i "
+   "configs && chattr +a configs/games/TheForest", "setpriv --reuid=65534 --regid=65534 "
+   "--clear-groups {program}",
    "chattr -i configs && chattr -a configs/games/TheForest"},
   {"settings the user may not read, a catalogue the user may not write", linux_as_root, mod_tool(),
    says("permission denied", not_recorded("permission denied")), {}, "0.48\n",
@@ -374,7 +387,7 @@ int shell(const fs::path& folder, const std::string& line) {
 file_set files_below(const fs::path& folder) {
   file_set files;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
+    if (std::error_code error; entry.is_regular_file(error)) {
       files[entry.path().lexically_relative(folder).generic_string()] = read_file(entry.path());
     }
   }

@@ -1,5 +1,6 @@
-// Taking turns on Linux: an exclusive flock on the file's folder. The kernel
-// drops it when the descriptor closes, also when the process dies.
+// Taking turns on Linux: an exclusive flock on the file's folder, the one the
+// walk of its path reaches. The kernel drops it when the descriptor closes,
+// also when the process dies.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <time.h>
@@ -9,15 +10,15 @@
 
 #include "platform/console.h"
 #include "platform/edit_turn.h"
+#include "platform/path_walk_posix.h"
 
 namespace updater {
 
 edit_turn::edit_turn(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : path.substr(0, slash);
-  const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // The folder the walk reached, opened for reading, which a lock needs.
+  const located_file found(path);
+  if (found.folder.get() < 0 || found.error != 0 || !found.refusal.empty()) return;
+  const int descriptor = openat(found.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) return;  // edited without a turn
   constexpr long kStepMs = 20, kQuietMs = 1000, kPatienceMs = 10000;
   for (long waited = 0; flock(descriptor, LOCK_EX | LOCK_NB) != 0; waited += kStepMs) {

@@ -1,8 +1,6 @@
 // The file access seam on Linux.
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -85,13 +83,12 @@ read_buffer allocate_read_buffer(std::size_t size) {
 
 namespace {
 
-// Opens the regular file at `path` for reading, walked as located_file walks
-// it. Its type is known before the open (opening a pipe for reading waits for
-// a writer, and opening a device may act on it) and checked again after it.
-// Gives the descriptor and the file's status, or -1 with why in `problem`,
-// which stays empty when there is no file.
-int open_regular_file(const std::string& path, struct stat& status, std::string& problem) {
-  const located_file found(path);
+// Opens the regular file the walk reached for reading. Its type is known
+// before the open (opening a pipe for reading waits for a writer, and opening
+// a device may act on it), and after it the descriptor must hold the very
+// file walked. Gives the descriptor and the file's status, or -1 with why in
+// `problem`, which stays empty when there is no file.
+int open_walked_file(const located_file& found, struct stat& status, std::string& problem) {
   if (!found.refusal.empty()) {
     problem = found.refusal;
     return -1;
@@ -103,8 +100,7 @@ int open_regular_file(const std::string& path, struct stat& status, std::string&
     problem = describe_error(found.error);
     return -1;
   }
-  status = found.status;
-  if (problem = refusal_for_type(status.st_mode); !problem.empty()) return -1;
+  if (problem = refusal_for_type(found.status.st_mode); !problem.empty()) return -1;
   const int descriptor = openat(found.folder.get(), found.name.c_str(),
                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) {
@@ -112,12 +108,17 @@ int open_regular_file(const std::string& path, struct stat& status, std::string&
     return -1;
   }
   // The name may have been given to something else since it was walked.
-  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (fstat(descriptor, &status) != 0 || status.st_dev != found.status.st_dev ||
+      status.st_ino != found.status.st_ino) {
     close(descriptor);
-    problem = refusal_for_type(status.st_mode);
+    problem = kChangedMeanwhile;
     return -1;
   }
   return descriptor;
+}
+
+int open_regular_file(const std::string& path, struct stat& status, std::string& problem) {
+  return open_walked_file(located_file(path), status, problem);
 }
 
 }  // namespace
@@ -245,45 +246,55 @@ class temporary_file {
   std::string name_;
 };
 
-// The names of the file's extended attributes that can be listed.
-std::vector<std::string> attribute_names(int file) {
-  const ssize_t size = flistxattr(file, nullptr, 0);
-  std::string list(std::size_t(std::max<ssize_t>(size, 0)), '\0');
-  const ssize_t got = list.empty() ? 0 : flistxattr(file, list.data(), list.size());
-  std::vector<std::string> names;
-  for (std::size_t at = 0; got > 0 && at < std::size_t(got); at += names.back().size() + 1) {
+// The names of the file's extended attributes into `names`; false when they
+// cannot be listed. A file system without them has none.
+bool attribute_names(int file, std::vector<std::string>& names) {
+  ssize_t size = flistxattr(file, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;
+  std::string list(std::size_t(size), '\0');
+  if (size > 0 && (size = flistxattr(file, list.data(), list.size())) < 0) return false;
+  for (std::size_t at = 0; at < std::size_t(size); at += names.back().size() + 1) {
     names.emplace_back(list.c_str() + at);
   }
-  return names;
+  return true;
 }
 
-// Gives `to` every extended attribute of `from` that can be read, and takes
-// from it those `from` lacks (such as an access-control list taken from the
-// folder's default). What cannot be set or removed stays as it is.
-void copy_attributes(int from, int to) {
-  const std::vector<std::string> names = attribute_names(from);
-  for (const std::string& name : attribute_names(to)) {
-    if (std::find(names.begin(), names.end(), name) == names.end()) {
-      fremovexattr(to, name.c_str());
+// Gives `to` every extended attribute of `from`, its access-control list
+// among them, and takes from it those `from` lacks (such as a list taken from
+// the folder's default). False when one could not be listed, read, set or
+// removed: the file would lose what it grants or denies.
+bool copy_attributes(int from, int to) {
+  std::vector<std::string> names, extra;
+  if (!attribute_names(from, names) || !attribute_names(to, extra)) return false;
+  for (const std::string& name : extra) {
+    if (std::find(names.begin(), names.end(), name) == names.end() &&
+        fremovexattr(to, name.c_str()) != 0 && errno != ENODATA) {
+      return false;
     }
   }
   for (const std::string& name : names) {
     const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
     std::string value(std::size_t(std::max<ssize_t>(size, 0)), '\0');
-    if (size >= 0 && fgetxattr(from, name.c_str(), value.data(), value.size()) == size) {
-      fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
+    if (size < 0 || fgetxattr(from, name.c_str(), value.data(), value.size()) != size ||
+        fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) {
+      return false;
     }
   }
+  return true;
 }
 
-// Why no file may be replaced in this folder; empty when nothing is known
-// against it. Renaming over a file in a folder that only lets files be added
-// fails, and so does removing the temporary file after that.
+// Why no file may be replaced in the folder held as `folder`; empty when
+// nothing is known against it. Renaming over a file in a folder that only
+// lets files be added fails, and so does removing the temporary file after
+// that. Read from the folder held, which needs no permission to list it.
 std::string refusal_for_folder(int folder) {
-  int flags = 0;
-  if (folder < 0 || ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0) return std::string();
-  if (flags & FS_IMMUTABLE_FL) return "the folder may not be changed";
-  if (flags & FS_APPEND_FL) return "the folder only lets files be added";
+  struct statx status {};
+  if (statx(folder, "", AT_EMPTY_PATH, 0, &status) != 0) return std::string();
+  const auto is = [&](std::uint64_t attribute) {
+    return (status.stx_attributes_mask & status.stx_attributes & attribute) != 0;
+  };
+  if (is(STATX_ATTR_IMMUTABLE)) return "the folder may not be changed";
+  if (is(STATX_ATTR_APPEND)) return "the folder only lets files be added";
   return std::string();
 }
 
@@ -296,20 +307,28 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
   if (found.error != 0) return describe_error(found.error);
   const int folder = found.folder.get();
   const char* const name = found.name.c_str();
-  const struct stat& old_file = found.status;
+  // The file replaced, held from this first look to the last: its
+  // attributes are copied from it, never from what bears its name later.
+  struct stat old_file {};
+  file_descriptor old;
   if (found.exists) {
-    if (std::string problem = refusal_for_type(old_file.st_mode); !problem.empty()) return problem;
+    std::string problem;
+    old.reset(open_walked_file(found, old_file, problem));
+    if (old.get() < 0) return problem.empty() ? kChangedMeanwhile : problem;
+    if (!(identity_of(old_file) == read_as)) return kChangedMeanwhile;
     // Without any write permission bit the file is read-only, also for root.
     if ((old_file.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return "the file is read-only";
     // Renaming over a file needs no write permission on the file itself,
     // but a file the user may not write is still refused.
-    if (faccessat(folder, name, W_OK, 0) != 0) return describe_error(errno);
+    if (faccessat(old.get(), "", W_OK, AT_EMPTY_PATH | AT_EACCESS) != 0) {
+      return describe_error(errno);
+    }
+  } else if (read_as.exists) {
+    return kChangedMeanwhile;
   }
-  // The folder itself, to flush the rename to disk and to read its flags.
+  if (std::string problem = refusal_for_folder(folder); !problem.empty()) return problem;
+  // The folder itself, to flush the rename to disk.
   const file_descriptor opened_folder(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (std::string problem = refusal_for_folder(opened_folder.get()); !problem.empty()) {
-    return problem;
-  }
 
   const ending_signals_noted signals;
   // The handler at the end makes the stack unwind, and so the temporary file
@@ -319,6 +338,18 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
     const int descriptor = temporary.file.get();
     if (descriptor < 0) return describe_error(temporary.error);
 
+    // The new file belongs to whoever runs the program. Only a privileged
+    // user may hand it to the old owner; a file of another user that cannot
+    // be handed back is not taken from her. The old group stays whenever the
+    // user may give it.
+    if (found.exists && fchown(descriptor, old_file.st_uid, old_file.st_gid) != 0) {
+      if (old_file.st_uid != geteuid() && old_file.st_uid != 0) {
+        return "the file belongs to another user, who would lose it";
+      }
+      const int ignored = fchown(descriptor, uid_t(-1), old_file.st_gid);
+      (void)ignored;
+    }
+
     int error = 0;
     write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
       if (!write_all(descriptor, std::string_view(data, size))) error = errno;
@@ -326,14 +357,7 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
     });
     // Abandoned at once when the program is asked to end: no mode, no flush.
     const auto going_on = [&] { return error == 0 && !signals.noted(); };
-    // The owner first, since changing it clears the setuid and setgid bits.
-    // Only a privileged user may hand a file to another owner; otherwise the
-    // new file belongs to whoever runs the program, and keeps the old group
-    // when that user may give it that group.
-    if (going_on() && found.exists && fchown(descriptor, old_file.st_uid, old_file.st_gid) != 0) {
-      const int ignored = fchown(descriptor, uid_t(-1), old_file.st_gid);
-      (void)ignored;
-    }
+    // The mode after the owner, whose change clears the setuid and setgid bits.
     if (going_on()) {
       mode_t mode = old_file.st_mode & 07777;
       if (!found.exists) {
@@ -344,10 +368,8 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
       if (fchmod(descriptor, mode) != 0) error = errno;
     }
     // After the mode: an access-control list sets the group bits of the mode.
-    if (going_on() && found.exists) {
-      const file_descriptor old(
-          openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-      if (old.get() >= 0) copy_attributes(old.get(), descriptor);
+    if (going_on() && found.exists && !copy_attributes(old.get(), descriptor)) {
+      return "its extended attributes could not be kept";
     }
     if (going_on() && fsync(descriptor) != 0) error = errno;
     if (temporary.file.reset() != 0 && error == 0) error = errno;

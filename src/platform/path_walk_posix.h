@@ -1,5 +1,6 @@
-// Walking a path on Linux, one name at a time, as the reads and rewrites of
-// file_access_posix.cpp and the turns of edit_turn_posix.cpp do.
+// Walking a path on Linux one name at a time, as the reads, the rewrites
+// and the turns of the Linux side do: the kernel never follows a link for
+// us, so every link on the way is judged before it leads anywhere.
 #pragma once
 
 #include <fcntl.h>
@@ -24,28 +25,29 @@ class file_descriptor {
     number_ = number;
     return result;
   }
+  void swap(file_descriptor& other) { std::swap(number_, other.number_); }
 
  private:
   int number_;
 };
 
-// How the folders on a path are held: for walking on, not for reading.
-constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-
-// Where a path leads, walked one name at a time: the folder of the file,
-// held open so that nothing swapped in later moves it, and the file's name
-// there, never a symbolic link when it was walked. A symbolic link on the way
-// is followed only when it belongs to the user who runs the program, or to
-// the owner of the file it leads to; a dangling one only when it belongs to
-// that user. So a link that another user planted in a shared folder leads
-// neither a read nor a write anywhere.
+// Where a path leads. Each name on the way is opened as what it is, never
+// followed by the kernel, and judged by what was opened: a link's text and
+// owner come from the very link opened, so swapping links meanwhile can only
+// lead to a refusal or to a file the rule allows. The rule: a symbolic link
+// is followed when it belongs to the user who runs the program, to root, or
+// to the owner of what it leads to (the folder or the file the walk reaches
+// through it); a dangling one only when it belongs to that user or to root.
+// A link the system keeps for a running program (its open files, its
+// folders: /proc/<pid>/fd/... and the like), whose text need not name what it
+// leads to, is never followed.
 struct located_file {
   explicit located_file(const std::string& path);
 
-  file_descriptor folder;
-  std::string name = ".";
+  file_descriptor folder;  // the folder of the file, held for walking on (O_PATH)
+  std::string name = ".";  // the file's name there, never a link when walked
   bool exists = false;
-  struct stat status {};  // the file's, when it exists
+  struct stat status {};  // the file's as the walk reached it, when it exists
   int error = 0;          // why the path could not be walked
   std::string refusal;    // or the link that was not followed
 };
