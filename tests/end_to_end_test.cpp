@@ -217,7 +217,7 @@ const std::vector<row> kRows = {
   {"a missing catalogue", both, mod_tool(kCataloguePath),
    says("", not_recorded("the file does not exist")), kSettingsOff},
   {"a version XML cannot hold", both, mod_tool(), says("", not_recorded("the version contains "
-   "characters the catalogue cannot hold", "a??.5?(???")), kSettingsOff,
+   "characters the catalogue cannot hold", "a??.5?(??")), kSettingsOff,
    "a\x01\0.5\xC3(\x7F\xC2\x85\n"s},
   {"a checksum with a carriage return", both, mod_tool(kLogPath, "Game checksum: 3f\r2a\n"),
    says("", not_recorded("the checksum contains characters the catalogue cannot hold"), "3f\r2a"),

@@ -47,8 +47,8 @@ class version_catalogue {
   std::string problem_;  // why no entry could be made
 };
 
-// `text` with each byte that the catalogue cannot hold shown as "?", for a
-// message on one line.
+// `text` with each character that the catalogue cannot hold, and each byte
+// that is not UTF-8, shown as "?", for a message on one line.
 std::string printable(std::string_view text);
 
 }  // namespace updater

@@ -96,8 +96,10 @@ void pause_console() {
   restore.sa_flags = SA_RESETHAND;
   sigemptyset(&restore.sa_mask);
   struct sigaction previous[std::size(kEndingSignals)];
+  // A signal ignored when the program started stays ignored.
   for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-    sigaction(kEndingSignals[i], &restore, &previous[i]);
+    sigaction(kEndingSignals[i], nullptr, &previous[i]);
+    if (previous[i].sa_handler != SIG_IGN) sigaction(kEndingSignals[i], &restore, nullptr);
   }
   struct sigaction previous_stop;
   sigaction(SIGTSTP, nullptr, &previous_stop);

@@ -35,9 +35,12 @@ std::string with_question_marks(std::string_view text, bool (*keeps)(char32_t co
   for (std::size_t at = 0; at < text.size();) {
     char32_t code = 0;
     const std::size_t length = utf8_character(text, at, code);
-    if (length == 0 || !keeps(code)) {
+    if (length == 0) {
       shown += '?';
       ++at;
+    } else if (!keeps(code)) {
+      shown += '?';
+      at += length;
     } else {
       shown.append(text.substr(at, length));
       at += length;

@@ -13,8 +13,8 @@ namespace updater {
 // value past U+10FFFF).
 std::size_t utf8_character(std::string_view text, std::size_t at, char32_t& code);
 
-// `text` with each byte that is not UTF-8, and each byte of a character
-// that `keeps` turns down, shown as "?".
+// `text` with each byte that is not UTF-8, and each character that `keeps`
+// turns down, shown as "?".
 std::string with_question_marks(std::string_view text, bool (*keeps)(char32_t code));
 
 }  // namespace updater
