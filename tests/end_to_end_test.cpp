@@ -260,7 +260,7 @@ const std::vector<row> kRows = {
    "sed 's/>en</>de</' ../old > $SETTINGS; touch -r ../old $SETTINGS; for i in $(seq 1000); do "
    "touch $CATALOGUE; sleep 0.01; done; } & trap \"kill $!\" EXIT; " + kStrace +
    "-o ../trace -e trace=openat,fsync -e inject=fsync:delay_enter=300000 {program}",
-   "[ $(grep -c Versions.xml.tmp- ../trace) = 4 ]"},
+   "[ $(grep -c 'Versions.xml\", O_RDONLY|O_NONBLOCK' ../trace) = 8 ]"},
   {"closed input", linux_only, mod_tool(kLogPath, "0.9 start\nGame checksum: 3f2a9c\n"),
    says("", kMissing), kSettingsOff, "", "", "sh -c 'exec \"$0\" <&-' {program}"},
   // The limit cuts the catalogue's last write short; each file's writing ends at its first failure.
