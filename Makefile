@@ -7,8 +7,8 @@ WINE := env WINEPREFIX=$(CURDIR)/build-windows/wine WINEDEBUG=-all wine
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 PUGIXML_SOURCE = $(firstword $(wildcard $(CURDIR)/build-windows-deps/src/pugixml-*/))
 
-.PHONY: all deps build demo test windows linux dist test-linux test-windows test-sanitizers \
-	fuzz-build test-fuzz fuzz bench icon format clean
+.PHONY: all deps build demo test windows linux dist test-linux test-windows test-release \
+	test-sanitizers fuzz-build test-fuzz fuzz bench icon format clean
 
 all: build
 
@@ -50,17 +50,22 @@ linux: deps
 dist: windows linux
 	@scripts/dist
 
-test: test-linux test-windows test-sanitizers test-fuzz
+test: test-linux test-windows test-release test-sanitizers test-fuzz
 
 # The Linux suite, with the end-to-end rows run a second time against the
-# Windows program under Wine, and the checks of the finished .exe.
-test-linux: deps windows
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSION_UPDATER_WINDOWS_PROGRAM=$(WINDOWS_EXE)
+# Windows program under Wine and a third time against the Linux release
+# program, and the checks of both finished programs.
+test-linux: deps windows linux
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSION_UPDATER_WINDOWS_PROGRAM=$(WINDOWS_EXE) \
+	  -DVERSION_UPDATER_RELEASE_PROGRAM=$(LINUX_PROGRAM)
 	cmake --build build -j $(JOBS)
 	cd build && ctest --output-on-failure -j $(JOBS)
 
 test-windows: windows
 	cd build-windows && ctest --output-on-failure -j $(JOBS)
+
+# Both released programs built again from a copy of the sources elsewhere.
+test-release: windows linux
 	tests/check-reproducible
 
 # The Linux suite again, built with AddressSanitizer and UBSan: any report fails.
