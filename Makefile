@@ -1,13 +1,14 @@
 # The front door: `make demo` and `make test` work on a fresh machine.
 JOBS ?= $(shell nproc)
 WINDOWS_EXE := $(CURDIR)/build-windows/version-updater.exe
+LINUX_PROGRAM := $(CURDIR)/build-linux/version-updater
 WINE := env WINEPREFIX=$(CURDIR)/build-windows/wine WINEDEBUG=-all wine
 
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 PUGIXML_SOURCE = $(firstword $(wildcard $(CURDIR)/build-windows-deps/src/pugixml-*/))
 
-.PHONY: all deps build demo test windows dist test-linux test-windows test-sanitizers fuzz-build \
-	test-fuzz fuzz bench icon format clean
+.PHONY: all deps build demo test windows linux dist test-linux test-windows test-release \
+	test-sanitizers fuzz-build test-fuzz fuzz bench icon format clean
 
 all: build
 
@@ -35,21 +36,36 @@ windows: deps
 	$(WINE) wineboot --init >/dev/null 2>&1 || true
 	cmake --build build-windows -j $(JOBS)
 
-# The zip a Windows user downloads: the .exe, a read-me and SHA256SUMS.
-dist: windows
+# The Linux program as released: one file with pugixml, expat (built from
+# Debian's sources by scripts/windows-deps) and the C++ runtime linked in.
+linux: deps
+	@scripts/windows-deps
+	cmake -S . -B build-linux -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/linux-release.cmake \
+	  -DLINUX_DEPS_PREFIX=$(CURDIR)/build-linux-deps/prefix
+	cmake --build build-linux -j $(JOBS) --target version-updater
+
+# The downloads: the Windows zip and the Linux tarball, each with the program,
+# a read-me and SHA256SUMS.
+dist: windows linux
 	@scripts/dist
 
-test: test-linux test-windows test-sanitizers test-fuzz
+test: test-linux test-windows test-release test-sanitizers test-fuzz
 
 # The Linux suite, with the end-to-end rows run a second time against the
-# Windows program under Wine, and the checks of the finished .exe.
-test-linux: deps windows
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSION_UPDATER_WINDOWS_PROGRAM=$(WINDOWS_EXE)
+# Windows program under Wine and a third time against the Linux release
+# program, and the checks of both finished programs.
+test-linux: deps windows linux
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSION_UPDATER_WINDOWS_PROGRAM=$(WINDOWS_EXE) \
+	  -DVERSION_UPDATER_RELEASE_PROGRAM=$(LINUX_PROGRAM)
 	cmake --build build -j $(JOBS)
 	cd build && ctest --output-on-failure -j $(JOBS)
 
 test-windows: windows
 	cd build-windows && ctest --output-on-failure -j $(JOBS)
+
+# Both released programs built again from a copy of the sources elsewhere.
+test-release: windows linux
 	tests/check-reproducible
 
 # The Linux suite again, built with AddressSanitizer and UBSan: any report fails.

@@ -23,6 +23,9 @@ using file_set = std::map<std::string, std::string>;
 using file_changes = std::map<std::string, std::optional<std::string>>;  // nullopt: gone
 
 const char* const kWindowsProgram = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
+// The Linux program: the one built here, or the released one the environment names.
+const char* const kProgram =
+    std::getenv("VERSION_UPDATER_PROGRAM") ? std::getenv("VERSION_UPDATER_PROGRAM") : PROGRAM_PATH;
 const std::string kLogPath = "logs/Zelbix.log", kConfigPath = "configs/UserConfiguration.xml",
                   kCataloguePath = "configs/games/TheForest/Versions.xml";
 const std::string kLog = "[12:00:00] Zelbix 2.1\r\n[12:00:01] Game checksum: 3f2a9c\r\n";
@@ -408,7 +411,7 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
   for (const auto& [path, bytes] : row.after)
     bytes ? void(expected[path] = *bytes) : void(expected.erase(path));
 
-  std::string program = shell_word(PROGRAM_PATH), command = row.command, line;
+  std::string program = shell_word(kProgram), command = row.command, line;
   if (kWindowsProgram) {
     const fs::path exe = kWindowsProgram;
     const std::string prefix = "env WINEPREFIX=" + shell_word(exe.parent_path() / "wine");

@@ -35,7 +35,9 @@ inline std::string read_file(const fs::path& path) {
 // so that every path the program is given holds Cyrillic and CJK letters.
 inline fs::path fresh_folder() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM") ? "windows." : "") +
+  std::string name = std::string(std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM") ? "windows."
+                                 : std::getenv("VERSION_UPDATER_PROGRAM")       ? "release."
+                                                                                : "") +
                      test->test_suite_name() + "." + test->name();
   for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   const fs::path folder =
