@@ -157,14 +157,15 @@ TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
                  catalogue = folder / "configs/games/TheForest/Versions.xml";
   write_file(folder / "logs/Zelbix.log", "Game checksum: 3f2a9c\n");
   write_file(catalogue, "<versions/>");
-  // A parent that switched the console's line input off shows the mode it gets back.
+  // A parent that switched the console's line input, Ctrl+C and processed output off
+  // shows the modes it gets back.
   const std::string version = "0.48-\u0451\u0436", updater = wine("version-updater.exe"),
                     line_input_off =
-                        wine("tests/hold_file.exe") + " console 1 " + shell_word(kWindowsProgram);
+                        wine("tests/hold_file.exe") + " console 0 " + shell_word(kWindowsProgram);
   wine_console console;
   const auto at_the_prompt = [&](const std::string& command) {
     ASSERT_TRUE(console.start(folder, command) && console.shows("continue"));
-    console.press("Enter");
+    console.press("0.48 Enter");  // typed ahead of the version: swallowed by the pause
     ASSERT_TRUE(console.shows("Version (e.g.: 0.48):"));
   };
 
@@ -172,25 +173,28 @@ TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
   console.press(shell_word(version) + " Enter");
   ASSERT_TRUE(console.shows("Done."));
   console.press("Enter");
-  EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
+  EXPECT_TRUE(console.shows("modes afterwards: 0 0\n"));
   EXPECT_NE(read_file(catalogue).find("id=\"" + version + "\""), std::string::npos);
 
-  fs::permissions(catalogue, fs::perms::owner_write, fs::perm_options::remove);
-  at_the_prompt(updater);
-  console.press(shell_word(version) + " Enter");
-  EXPECT_TRUE(console.shows("Could not record version " + version + " in"));
-  fs::permissions(catalogue, fs::perms::owner_write, fs::perm_options::add);
+  // Typed as key events, which tmux cannot send: the letters, a lone surrogate, Enter.
+  at_the_prompt(line_input_off);
+  write_file(folder / "keys", std::string("0\0.\0"
+                                          "4\0"
+                                          "8\0-\0Q\4"
+                                          "6\4\0\xD8\r\0",
+                                          18));
+  EXPECT_TRUE(console.shows("Could not record version " + version + "??? in"));
 
   at_the_prompt(line_input_off);
   console.press("0.4");
   ASSERT_TRUE(console.shows("):\n0.4"));  // echoed: the read has set the console's mode
   console.press("C-c");
-  EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
+  EXPECT_TRUE(console.shows("modes afterwards: 0 0\n"));
 
-  // Ctrl+C at the interpreter's pause, which reads raw keys: the mode comes back too.
+  // Ctrl+C at the pause, which reads keys as events: the modes come back too.
   ASSERT_TRUE(console.start(folder, line_input_off) && console.shows("continue"));
   console.press("C-c");
-  EXPECT_TRUE(console.shows("input mode afterwards: 1\n"));
+  EXPECT_TRUE(console.shows("modes afterwards: 0 0\n"));
 
   // Ctrl+C while the rewrite waits for another program that holds the
   // catalogue, and lets go of it half a second later: nothing is replaced.

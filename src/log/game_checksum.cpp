@@ -108,12 +108,12 @@ mod_tool_log::~mod_tool_log() {
 }
 
 bool mod_tool_log::log_is_readable() {
-  if (test_reader_ == nullptr) test_reader_ = open_log(path_);
+  if (test_reader_ == nullptr) test_reader_ = open_log(path_, problem_);
   return test_reader_ != nullptr;
 }
 
 std::string mod_tool_log::find_game_checksum() {
-  if (scan_reader_ == nullptr) scan_reader_ = open_log(path_);
+  if (scan_reader_ == nullptr) scan_reader_ = open_log(path_, problem_);
   if (scan_reader_ == nullptr) return std::string();
 
   checksum_scanner scanner;

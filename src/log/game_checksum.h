@@ -50,6 +50,9 @@ class mod_tool_log {
   // True when the log can be opened for reading. Only a regular file is a
   // log: a folder, a device or a pipe is not.
   bool log_is_readable();
+  // Why the log could not be opened although it is there (another program
+  // holds it); empty when it counts as missing.
+  const std::string& problem() const { return problem_; }
   // Opens a second reader and scans it. Empty when the log holds no marked
   // line, when the marked line ends in a space, or when the open fails. A read
   // error ends the scan as if the log ended there.
@@ -57,6 +60,7 @@ class mod_tool_log {
 
  private:
   std::string path_;
+  std::string problem_;
   std::FILE* test_reader_ = nullptr;
   std::FILE* scan_reader_ = nullptr;
 };

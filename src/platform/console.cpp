@@ -28,10 +28,19 @@ void print_line_showing(std::string_view label, std::string_view shown) {
 }
 
 std::string read_word_from_bytes() {
+  // A UTF-8 byte-order mark before the word (a file saved by Notepad, piped
+  // in) is no part of it. Bytes that only begin one belong to the word.
+  constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
   std::string word;
   int c = 0;
-  while ((c = std::getchar()) != EOF && std::isspace(c)) {
+  while (word.size() < 3 && (c = std::getchar()) == (unsigned char)kByteOrderMark[word.size()]) {
+    word += char(c);
   }
+  if (word.size() == 3) {
+    word.clear();
+    c = std::getchar();
+  }
+  while (word.empty() && c != EOF && std::isspace(c)) c = std::getchar();
   for (; c != EOF && !std::isspace(c); c = std::getchar()) word += char(c);
   // The white space that ended the word, and the rest of the line, stay unread.
   if (c != EOF) std::ungetc(c, stdin);

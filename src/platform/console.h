@@ -37,7 +37,7 @@ bool output_is_terminal();
 // console reads whole lines with echo for it, and Enter ends the line also
 // where it sends a carriage return alone; its input mode is put back
 // afterwards, also when Ctrl+C ends the program there. Redirected input is
-// taken byte for byte.
+// taken byte for byte, a 0x1A byte too.
 std::string read_word();
 
 // The word of read_word, taken byte for byte from standard input, as
@@ -45,12 +45,12 @@ std::string read_word();
 std::string read_word_from_bytes();
 
 // Waits until the user presses a key. When standard input is not a terminal
-// (or console) nobody can press one, so it returns at once. In a Windows
-// console this is the command interpreter's "pause". In a terminal elsewhere
-// it prints "Press any key to continue . . . ", waits for one key without
-// echo, swallows the rest of that key's bytes and whatever was typed ahead,
-// and leaves the terminal as it found it, also when Ctrl+C ends the program
-// here or Ctrl+Z stops it (the pause takes up its mode again on continuing).
+// (or console) nobody can press one, so it returns at once. Otherwise it
+// prints "Press any key to continue . . . ", waits for one key without echo,
+// swallows whatever was typed ahead and what comes with the key (the rest of
+// its bytes, or keys typed in a hurry), and leaves the terminal or console as
+// it found it, also when Ctrl+C ends the program here. On Linux Ctrl+Z stops
+// it too (the pause takes up its mode again on continuing).
 void pause_console();
 
 }  // namespace updater

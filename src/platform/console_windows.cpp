@@ -1,9 +1,13 @@
 // The console seam on Windows.
 #define NOMINMAX
+#include "platform/console_windows.h"
+
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -23,14 +27,67 @@ bool is_white_space(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
-// The console input mode as the version read found it, put back by
-// restore_input_mode when Ctrl+C, Ctrl+Break or closing the window ends the
-// program during the read.
-DWORD input_mode_before_read = 0;
+// The console modes as the program found them, put back on every way out:
+// when it returns, when Ctrl+C, Ctrl+Break or closing the window ends it, and
+// through end_as_interrupted. The input mode changes only while the version
+// is read or a pause waits, and is put back afterwards.
+DWORD output_mode_found = 0, input_mode_found = 0;
+bool output_mode_changed = false;
+std::atomic<bool> input_mode_changed{false};
 
-BOOL WINAPI restore_input_mode(DWORD) {
-  SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), input_mode_before_read);
+void put_console_back() {
+  if (output_mode_changed) SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), output_mode_found);
+  if (input_mode_changed) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), input_mode_found);
+}
+
+BOOL WINAPI put_console_back_and_end(DWORD) {
+  put_console_back();
   return FALSE;  // on to the default handler, which ends the program
+}
+
+// Sets the console input mode `mode` for a read, in place of `found`, which
+// input_mode_put_back puts back. False when the console refuses the mode.
+bool set_input_mode(HANDLE input, DWORD found, DWORD mode) {
+  input_mode_found = found;
+  input_mode_changed = true;
+  return SetConsoleMode(input, mode) != 0;
+}
+
+void input_mode_put_back(HANDLE input) {
+  SetConsoleMode(input, input_mode_found);
+  input_mode_changed = false;
+}
+
+// Writes UTF-8 text, and a line end when `line_end` is set, to standard
+// output: into a console as UTF-16, which shows the same letters whatever
+// its code page; elsewhere as UTF-8, the runtime's text mode ending the line
+// with CR LF. Output errors are ignored.
+void write_out(std::string_view text, bool line_end) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!is_console(output)) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (line_end) std::fputc('\n', stdout);
+    std::fflush(stdout);
+    std::clearerr(stdout);
+    return;
+  }
+  // The text goes in pieces that never split a surrogate pair.
+  const std::wstring line = widen(text) + (line_end ? L"\r\n" : L"");
+  for (std::size_t at = 0; at < line.size();) {
+    std::size_t part = std::min<std::size_t>(line.size() - at, 8192);
+    if (at + part < line.size() && IS_HIGH_SURROGATE(line[at + part - 1])) --part;
+    DWORD written = 0;
+    if (!WriteConsoleW(output, line.data() + at, DWORD(part), &written, nullptr) || written == 0) {
+      break;
+    }
+    at += written;
+  }
+}
+
+// A key that is pressed with others, and alone continues no pause.
+bool is_modifier(WORD key) {
+  return key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU || key == VK_LWIN ||
+         key == VK_RWIN || key == VK_CAPITAL || key == VK_NUMLOCK || key == VK_SCROLL;
 }
 
 // UTF-16 to UTF-8, a lone surrogate going as the three bytes it would take,
@@ -69,30 +126,28 @@ void prepare_console() {
       (void)reopened;
     }
   }
+  // Redirected input is taken byte for byte: in text mode a 0x1A byte would
+  // end it, and CR LF would lose its CR.
+  _setmode(_fileno(stdin), _O_BINARY);
+  // Whoever started the program may have left the console without processed
+  // output or wrapping (a launcher, a program that crashed in the same
+  // window), which would run every line into the one before.
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (GetConsoleMode(output, &output_mode_found)) {
+    output_mode_changed = SetConsoleMode(
+        output, output_mode_found | ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+  }
+  std::atexit(put_console_back);
+  SetConsoleCtrlHandler(put_console_back_and_end, TRUE);
+}
+
+void end_as_interrupted() {
+  put_console_back();
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 void print_line(std::string_view text) {
-  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (!is_console(output)) {
-    // A pipe or a file: UTF-8, the runtime's text mode ending the line with CR LF.
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    std::clearerr(stdout);
-    return;
-  }
-  // A console shows UTF-16 as it is, whatever its code page. The line goes
-  // in pieces that never split a surrogate pair.
-  const std::wstring line = widen(text) + L"\r\n";
-  for (std::size_t at = 0; at < line.size();) {
-    std::size_t part = std::min<std::size_t>(line.size() - at, 8192);
-    if (at + part < line.size() && IS_HIGH_SURROGATE(line[at + part - 1])) --part;
-    DWORD written = 0;
-    if (!WriteConsoleW(output, line.data() + at, DWORD(part), &written, nullptr) || written == 0) {
-      break;
-    }
-    at += written;
-  }
+  write_out(text, true);
 }
 
 bool output_is_terminal() {
@@ -108,11 +163,10 @@ std::string read_word() {
   // started the program may have left the console without line input or
   // echo; for the read it takes whole lines, echoed, with Ctrl+C ending the
   // program, and afterwards it is put back as it was.
-  input_mode_before_read = mode;
-  SetConsoleCtrlHandler(restore_input_mode, TRUE);
-  const bool lines = SetConsoleMode(input, mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                                               ENABLE_PROCESSED_INPUT) ||
-                     (mode & ENABLE_LINE_INPUT);
+  const bool lines =
+      set_input_mode(input, mode,
+                     mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT) ||
+      (mode & ENABLE_LINE_INPUT);
   std::wstring word;
   bool word_ended = false, interrupted = false;
   wchar_t typed[256];
@@ -142,25 +196,36 @@ std::string read_word() {
       break;
     }
   }
-  SetConsoleMode(input, mode);
-  if (interrupted) ExitProcess(STATUS_CONTROL_C_EXIT);  // nothing more is done
-  SetConsoleCtrlHandler(restore_input_mode, FALSE);
+  input_mode_put_back(input);
+  if (interrupted) end_as_interrupted();  // nothing more is done
   return narrow_typed(word);
 }
 
 void pause_console() {
   std::fflush(stdout);
-  // With redirected input nobody can press a key, and the interpreter's
-  // pause would take a byte of that input instead.
+  // With redirected input nobody can press a key.
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  if (!GetConsoleMode(input, &input_mode_before_read)) return;
-  // The interpreter's pause reads raw keys and does not put the mode back
-  // when Ctrl+C ends it: the handler does, as for the version.
-  SetConsoleCtrlHandler(restore_input_mode, TRUE);
-  const int ignored = std::system("pause");
-  (void)ignored;
-  SetConsoleMode(input, input_mode_before_read);
-  SetConsoleCtrlHandler(restore_input_mode, FALSE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(input, &mode)) return;
+  // Keys come as events, whatever the line and echo modes; Ctrl+C still ends
+  // the program, also where the console was left to hand it on as a key.
+  set_input_mode(input, mode, mode | ENABLE_PROCESSED_INPUT);
+  // What was typed before the pause (the version, typed ahead) does not end it.
+  FlushConsoleInputBuffer(input);
+  write_out("Press any key to continue . . . ", false);
+  INPUT_RECORD event{};
+  DWORD count = 0;
+  while (ReadConsoleInputW(input, &event, 1, &count) && count == 1 &&
+         !(event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown &&
+           !is_modifier(event.Event.KeyEvent.wVirtualKeyCode))) {
+  }
+  // The key's release, and whatever else comes with it (keys typed in a
+  // hurry, text pasted), goes until the input has been quiet for a tenth of
+  // a second.
+  while (WaitForSingleObject(input, 100) == WAIT_OBJECT_0 && FlushConsoleInputBuffer(input)) {
+  }
+  input_mode_put_back(input);
+  write_out("", true);
 }
 
 }  // namespace updater

@@ -2,6 +2,15 @@
 // identity, its volume serial number and file ID, so that every path to the
 // folder (a junction, a mapped drive, a short name) gives the same name.
 // Windows releases the mutex when the copy holding it ends, however it ends.
+//
+// The name lives in the session's own namespace ("Local\"): copies started
+// in one logon session share it, and another user logged on beside (fast
+// user switching, remote desktop) can neither see it nor take it. A program
+// in the same session that takes the name first can only make a copy wait:
+// it gives up after ten seconds, the file untouched; a name it took for
+// another kind of object, or for a mutex this copy may not wait on, leaves
+// the copy editing without a turn, as a program that is not the updater
+// edits, and the look before the replace still guards the file.
 #define NOMINMAX
 #include <windows.h>
 
@@ -51,7 +60,15 @@ std::wstring turn_name(const std::string& path) {
 edit_turn::edit_turn(const std::string& path) {
   const std::wstring name = turn_name(path);
   if (name.empty()) return;  // edited without a turn
-  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  // Asking for the rights to wait and to let go alone, and then for the first
+  // alone: a copy running with other rights (as administrator, say) created
+  // the mutex with a list that may grant the rest of the same logon no more
+  // than to wait, and CreateMutexW, which asks for all rights, would be
+  // refused it.
+  HANDLE mutex = CreateMutexExW(nullptr, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+  if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
+    mutex = CreateMutexExW(nullptr, name.c_str(), 0, SYNCHRONIZE);
+  }
   if (mutex == nullptr) return;
   // An abandoned mutex, whose holder ended without letting go, is ours now.
   DWORD waited = WaitForSingleObject(mutex, 1000);

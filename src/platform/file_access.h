@@ -97,8 +97,10 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
 // Opens the mod tool's log for reading in binary mode, shared with other
 // programs: while it is open they may still write, rename or delete the log.
 // Null when the log cannot be opened or is not a regular file (a folder, a
-// device or a pipe, which are never opened for reading).
-std::FILE* open_log(const std::string& path);
+// device or a pipe, which are never opened for reading). `problem` is then
+// set when the log is there but another program holds it so that it cannot
+// be read (Windows), and left as it is otherwise.
+std::FILE* open_log(const std::string& path, std::string& problem);
 
 // For the platform sides of read_file: a file that could not be read, and why.
 file_contents unreadable(std::string problem);

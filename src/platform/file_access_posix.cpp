@@ -145,7 +145,7 @@ file_contents read_file(const std::string& path) {
   return file;
 }
 
-std::FILE* open_log(const std::string& path) {
+std::FILE* open_log(const std::string& path, std::string&) {
   struct stat status {};
   std::string problem;
   const int descriptor = open_regular_file(path, status, problem);

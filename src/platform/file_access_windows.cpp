@@ -17,6 +17,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/console_windows.h"
 #include "platform/file_access.h"
 #include "platform/text_windows.h"
 
@@ -197,12 +198,16 @@ file_contents read_file(const std::string& path) {
   return file;
 }
 
-std::FILE* open_log(const std::string& path) {
+std::FILE* open_log(const std::string& path, std::string& problem) {
   // The runtime's own shared open does not share deletion, which would stop
   // the mod tool from renaming or deleting its log while we hold it.
-  std::string problem;
-  const HANDLE handle = open_regular_file(long_path(path), problem);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  std::string why;
+  const HANDLE handle = open_regular_file(long_path(path), why);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A log the mod tool still holds without sharing is there, not missing.
+    if (why == describe_error(ERROR_SHARING_VIOLATION)) problem = why;
+    return nullptr;
+  }
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) {
     CloseHandle(handle);
@@ -216,7 +221,11 @@ std::FILE* open_log(const std::string& path) {
 namespace {
 
 // Whether a request to end the program (Ctrl+C, closing the window) arrived
-// during a rewrite.
+// during a rewrite. The handler and the rewrite decide under one lock, so
+// that a request is either noted while the rewrite runs or, once it is over,
+// handed on to end the program: none is lost between the two.
+SRWLOCK requests_lock = SRWLOCK_INIT;
+bool rewriting = false;  // guarded by requests_lock
 std::atomic<bool> end_requested{false};
 HANDLE rewrite_settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 // How long a close request waits for the rewrite to settle: Windows ends a
@@ -224,7 +233,11 @@ HANDLE rewrite_settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 constexpr DWORD kSettleMs = 4000;
 
 BOOL WINAPI note_end_request(DWORD event) {
-  end_requested = true;
+  AcquireSRWLockExclusive(&requests_lock);
+  const bool noted = rewriting;
+  if (noted) end_requested = true;
+  ReleaseSRWLockExclusive(&requests_lock);
+  if (!noted) return FALSE;  // the rewrite is over: on to the handlers that end the program
   // Ctrl+C and Ctrl+Break: the rewrite notices, cleans up and ends the program.
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   // Closing the window, logging off, shutting down: the program ends as soon
@@ -239,44 +252,114 @@ BOOL WINAPI note_end_request(DWORD event) {
 class end_requests_noted {
  public:
   end_requests_noted() {
+    AcquireSRWLockExclusive(&requests_lock);
+    rewriting = true;
     end_requested = false;
+    ReleaseSRWLockExclusive(&requests_lock);
     ResetEvent(rewrite_settled);
     SetConsoleCtrlHandler(note_end_request, TRUE);
   }
   ~end_requests_noted() {
     SetEvent(rewrite_settled);
+    AcquireSRWLockExclusive(&requests_lock);
+    rewriting = false;
+    const bool end = end_requested;
+    ReleaseSRWLockExclusive(&requests_lock);
     SetConsoleCtrlHandler(note_end_request, FALSE);
-    if (end_requested) ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (end) end_as_interrupted();
   }
   bool noted() const { return end_requested; }
+};
+
+// Under Wine, which keeps access as Linux permission bits and would write
+// them from a list, not as they were (an owner-only list gives the group the
+// owner's rights), no list is copied: the new file has the permissions the
+// umask gives.
+bool under_wine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// The old file's access-control list, which the new file is created with:
+// shut off from the entries the folder passes on, so that it is never open to
+// more than the old file was, also not for a moment. When the old list took
+// those entries (it was not protected), the new file takes them again once
+// created, as the old one did.
+struct access_list {
+  PSECURITY_DESCRIPTOR read = nullptr;  // as read from the old file
+  PACL list = nullptr;                  // inside `read`
+  bool inherits = false;
+  SECURITY_DESCRIPTOR made{};
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &made, FALSE};
+
+  access_list() = default;
+  access_list(const access_list&) = delete;
+  access_list& operator=(const access_list&) = delete;
+  ~access_list() { LocalFree(read); }
+
+  // Reads the list of the file open as `old` (with READ_CONTROL); the reason
+  // when it cannot.
+  std::string read_from(HANDLE old) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const DWORD error = GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, &list, nullptr, &read);
+    // A file system that keeps no lists has none to keep.
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return std::string();
+    if (error != ERROR_SUCCESS) return describe_error(error);
+    if (!GetSecurityDescriptorControl(read, &control, &revision) ||
+        !InitializeSecurityDescriptor(&made, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&made, TRUE, list, FALSE) ||
+        !SetSecurityDescriptorControl(&made, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      return describe_error(GetLastError());
+    }
+    inherits = !(control & SE_DACL_PROTECTED);
+    return std::string();
+  }
 };
 
 // The attributes a user or a tool may have given the file, which the new
 // file keeps.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                  FILE_ATTRIBUTE_ENCRYPTED;
+// FileDispositionInfoEx, which not every SDK's headers name; its flags.
+constexpr auto kDispositionInfoEx = FILE_INFO_BY_HANDLE_CLASS(21);
+constexpr DWORD kDispositionDelete = 0x1, kDispositionPosixSemantics = 0x2;
 
 // The temporary file of a rewrite, created beside the file it replaces. It
 // stays open, with the right to delete it, until it takes that file's place
-// or is deleted on the way out, both through this handle: another program may
-// open it meanwhile only when it shares deletion, so it can block neither.
+// or is deleted on the way out, both through this handle; it is shared with
+// nobody but programs that allow its deletion, so another program can block
+// neither step.
 class temporary_file {
  public:
-  temporary_file(const std::wstring& path, DWORD attributes) {
-    // Without the right to change its access-control list where that is
-    // refused: the new file then keeps the folder's.
-    for (const DWORD access : {GENERIC_WRITE | DELETE | WRITE_DAC, GENERIC_WRITE | DELETE}) {
-      file = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW,
+  // Creates the file with `attributes` (encrypted, when they say so) and
+  // `security`, when given; `error` says why it failed.
+  temporary_file(const std::wstring& path, DWORD attributes, SECURITY_ATTRIBUTES* security,
+                 DWORD& error) {
+    // Without the rights to compress it and to change its list where they
+    // are refused: it then stays as created.
+    for (const DWORD access : {DWORD(GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC),
+                               DWORD(GENERIC_WRITE | DELETE)}) {
+      file = CreateFileW(path.c_str(), access, FILE_SHARE_DELETE, security, CREATE_NEW,
                          attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+      error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+      if (error != ERROR_ACCESS_DENIED) break;
     }
   }
   temporary_file(const temporary_file&) = delete;
   temporary_file& operator=(const temporary_file&) = delete;
   ~temporary_file() {
     if (file == INVALID_HANDLE_VALUE) return;
-    FILE_DISPOSITION_INFO gone{TRUE};
-    if (!renamed) SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+    if (!renamed) {
+      // Gone from the folder at once where the file system allows it, even
+      // while a scanner still holds it; otherwise when the last handle closes.
+      DWORD posix = kDispositionDelete | kDispositionPosixSemantics;
+      FILE_DISPOSITION_INFO gone{TRUE};
+      if (!SetFileInformationByHandle(file, kDispositionInfoEx, &posix, sizeof posix)) {
+        SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+      }
+    }
     CloseHandle(file);
   }
   // Renames the file as `rename` says, over the file it names; false when
@@ -292,33 +375,31 @@ class temporary_file {
   bool renamed = false;
 };
 
-// Gives the file open as `to` (with the right to change its access) the
-// access-control list of the file at `from`, and that list's protection from
-// the entries its folder passes on, or the lack of it. Where the list cannot
-// be read or set, `to` keeps its own; so it does under Wine, which keeps
-// access as Linux permission bits and would rewrite them from the list, not as
-// they were (an owner-only list gives the group the owner's rights).
-void copy_access_control(const std::wstring& from, HANDLE to) {
-  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) return;
-  const HANDLE old = CreateFileW(from.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (old == INVALID_HANDLE_VALUE) return;
-  PACL list = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                      nullptr, &descriptor) == ERROR_SUCCESS &&
-      GetSecurityDescriptorControl(descriptor, &control, &revision)) {
-    // Set alone, the list would take on the entries the folder passes on.
-    const SECURITY_INFORMATION inheritance = control & SE_DACL_PROTECTED
-                                                 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                 : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    SetSecurityInfo(to, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr,
-                    list, nullptr);
+// Gives the new file what the old one had beyond its bytes: compression, and
+// the folder's entries in its access-control list where the old one took
+// them. The reason when the first cannot be done.
+std::string match_old_file(HANDLE file, DWORD old_attributes, const access_list& access) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) return describe_error(GetLastError());
+  if ((old_attributes & FILE_ATTRIBUTE_ENCRYPTED) &&
+      !(information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED)) {
+    return "the file is encrypted and the new file could not be";
   }
-  LocalFree(descriptor);
-  CloseHandle(old);
+  USHORT format = COMPRESSION_FORMAT_DEFAULT;
+  DWORD returned = 0;
+  if ((old_attributes & FILE_ATTRIBUTE_COMPRESSED) &&
+      !(information.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) &&
+      !DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
+                       nullptr)) {
+    return "the file is compressed and the new file could not be";
+  }
+  // Where this fails, the new file keeps the old list as it was, shut off.
+  if (access.inherits) {
+    SetSecurityInfo(file, SE_FILE_OBJECT,
+                    DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, access.list, nullptr);
+  }
+  return std::string();
 }
 
 // What renames a file over `target`, a full path in the wide API's form.
@@ -332,24 +413,76 @@ std::vector<std::byte> renaming_to(const std::wstring& target) {
   return rename;
 }
 
+// Looks at the file the path `named` leads to before anything is written.
+// `target` becomes where the new file goes: the path of that very file (a
+// symbolic link on the way, its own or a folder's, is followed, so that the
+// link stays a link to the rewritten file), or `named` when there is no file.
+// `attributes` are the file's own and `access` its access-control list. The
+// reason when the file may not be replaced.
+std::string look_before_writing(const std::wstring& named, std::wstring& target, DWORD& attributes,
+                                access_list& access) {
+  target = named;
+  attributes = 0;
+  // Opened for its attributes alone, which any program's sharing allows.
+  const HANDLE look = CreateFileW(named.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (look == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      return describe_error(error);
+    }
+    // A link that leads nowhere would be replaced by a file.
+    if (GetFileAttributesW(named.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return "it is a symbolic link that leads nowhere";
+    }
+    return std::string();
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(look, &information)) {
+    const DWORD error = GetLastError();
+    CloseHandle(look);
+    return describe_error(error);
+  }
+  const DWORD type = GetFileType(look);
+  std::wstring final_path(MAX_PATH, L'\0');
+  DWORD size = 0;
+  while ((size = GetFinalPathNameByHandleW(look, final_path.data(), DWORD(final_path.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) >=
+         final_path.size()) {
+    final_path.resize(size);  // too small: `size` counts the terminating null too
+  }
+  CloseHandle(look);
+  attributes = information.dwFileAttributes;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
+  if (type != FILE_TYPE_DISK) return "it is not a regular file";
+  if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
+  if (size != 0) {
+    target = final_path.substr(0, size);
+  } else if (GetFileAttributesW(named.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return "it is a symbolic link whose file the updater cannot name";
+  }
+
+  // Replacing a file needs no right to write into it, only to delete it; a
+  // file that may not be written is still refused.
+  DWORD error = ERROR_SUCCESS;
+  const HANDLE probe = open_existing(target, GENERIC_WRITE | DELETE | READ_CONTROL, error);
+  if (probe == INVALID_HANDLE_VALUE) return describe_error(error);
+  const std::string problem = under_wine() ? std::string() : access.read_from(probe);
+  CloseHandle(probe);
+  return problem;
+}
+
 }  // namespace
 
 std::string replace_file(const std::string& path, const file_identity& read_as,
                          const std::function<void(const byte_sink&)>& produce) {
-  const std::wstring target = long_path(path);
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (exists) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
-    if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
-    // Replacing a file needs no right to write into it, only to delete it; a
-    // file that may not be written is still refused.
-    DWORD error = ERROR_SUCCESS;
-    const HANDLE probe = open_existing(target, GENERIC_WRITE | DELETE, error);
-    if (probe == INVALID_HANDLE_VALUE) return describe_error(error);
-    const DWORD type = GetFileType(probe);
-    CloseHandle(probe);
-    if (type != FILE_TYPE_DISK) return "it is not a regular file";
+  const std::wstring named = long_path(path);
+  std::wstring target;
+  DWORD attributes = 0;
+  access_list access;
+  if (std::string problem = look_before_writing(named, target, attributes, access);
+      !problem.empty()) {
+    return problem;
   }
 
   std::vector<std::byte> rename = renaming_to(target);
@@ -357,12 +490,17 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
   // The handler at the end makes the stack unwind, and so the temporary file
   // go, also when nothing above catches an exception from `produce`.
   try {
+    DWORD error = ERROR_SUCCESS;
     temporary_file temporary(target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                  std::to_wstring(GetTickCount()),
-                             exists ? attributes & kKeptAttributes : 0);
-    if (temporary.file == INVALID_HANDLE_VALUE) return describe_error(GetLastError());
+                             attributes & kKeptAttributes,
+                             access.read != nullptr ? &access.attributes : nullptr, error);
+    if (error != ERROR_SUCCESS) return describe_error(error);
+    if (const std::string problem = match_old_file(temporary.file, attributes, access);
+        !problem.empty()) {
+      return problem;
+    }
 
-    DWORD error = ERROR_SUCCESS;
     write_in_large_pieces(produce, [&](const char* data, std::size_t size) {
       while (size > 0 && error == ERROR_SUCCESS) {
         const DWORD part = DWORD(std::min<std::size_t>(size, 1u << 30));
@@ -373,19 +511,19 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
       }
       return error == ERROR_SUCCESS && !requests.noted();
     });
-    if (exists && error == ERROR_SUCCESS && !requests.noted()) {
-      copy_access_control(target, temporary.file);
-    }
     if (error == ERROR_SUCCESS && !requests.noted() && !FlushFileBuffers(temporary.file)) {
       error = GetLastError();
     }
     if (error != ERROR_SUCCESS) return describe_error(error);
     if (requests.noted()) return "the program was asked to end";
 
-    // The moment between this look and the replace stays open to another
-    // program; everything it did before is seen here.
-    if (!(identity_at(target) == read_as)) return kChangedMeanwhile;
-    for (lock_wait locks; !temporary.rename_over(rename);) {
+    for (lock_wait locks;;) {
+      // The look at what the path holds comes before every try: a program
+      // that holds the old file, and makes the replace wait, may change it
+      // meanwhile. The moment between this look and the replace stays open
+      // to another program; everything it did before is seen here.
+      if (!(identity_at(named) == read_as)) return kChangedMeanwhile;
+      if (temporary.rename_over(rename)) break;
       // The old file could be written and deleted, and the new one is open
       // with the right to delete it, so a refusal comes from a program that
       // holds the old file open.

@@ -17,9 +17,12 @@ void run_checksum_stage() {
   // Both log readers stay open until the run ends.
   mod_tool_log log;
   if (!log.log_is_readable()) {
-    print_line(
-        "Could not find Logs (logs/Zelbix.log). Make sure it exists and this file is in the same "
-        "folder as Zelbix.exe.");
+    // A log that another program holds is there, but cannot be read.
+    print_line(log.problem().empty()
+                   ? "Could not find Logs (logs/Zelbix.log). Make sure it exists and this file is "
+                     "in the same folder as Zelbix.exe."
+                   : std::string("Could not read the game checksum from ") + kLogPath + ": " +
+                         log.problem() + ".");
     pause_console();
     return;
   }
