@@ -126,7 +126,9 @@ int open_regular_file(const std::string& path, struct stat& status, std::string&
 file_contents read_file(const std::string& path) {
   struct stat status {};
   std::string problem;
-  const int descriptor = open_regular_file(path, status, problem);
+  // Closed on every way out, memory running out on the way included.
+  const file_descriptor opened(open_regular_file(path, status, problem));
+  const int descriptor = opened.get();
   if (descriptor < 0) return problem.empty() ? file_contents() : unreadable(problem);
 
   file_contents file;
@@ -139,7 +141,6 @@ file_contents read_file(const std::string& path) {
         if (got < 0) error = errno;
         return std::ptrdiff_t(got);
       });
-  close(descriptor);
   if (!read_whole) return unreadable(describe_error(error != 0 ? error : ENOMEM));
   file.identity = identity_of(status);
   return file;

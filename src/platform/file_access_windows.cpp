@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -26,6 +27,10 @@ namespace updater {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A handle closed on every way out, memory running out on the way included:
+// a file left open could not be replaced.
+using held_handle = std::unique_ptr<void, decltype(&CloseHandle)>;
 
 bool held_by_another_program(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
@@ -171,11 +176,9 @@ file_contents read_file(const std::string& path) {
   const HANDLE handle = open_regular_file(long_path(path), problem);
   if (handle == INVALID_HANDLE_VALUE)
     return problem.empty() ? file_contents() : unreadable(problem);
+  const held_handle opened(handle, &CloseHandle);
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(handle, &size)) {
-    CloseHandle(handle);
-    return unreadable("it is not a regular file");
-  }
+  if (!GetFileSizeEx(handle, &size)) return unreadable("it is not a regular file");
 
   file_contents file;
   file.identity = identity_of(handle);
@@ -191,7 +194,6 @@ file_contents read_file(const std::string& path) {
         error = ERROR_SUCCESS;
         return std::ptrdiff_t(got);
       });
-  CloseHandle(handle);
   if (!read_whole) {
     return unreadable(describe_error(error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY));
   }
@@ -437,12 +439,9 @@ std::string look_before_writing(const std::wstring& named, std::wstring& target,
     }
     return std::string();
   }
+  held_handle looked(look, &CloseHandle);
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(look, &information)) {
-    const DWORD error = GetLastError();
-    CloseHandle(look);
-    return describe_error(error);
-  }
+  if (!GetFileInformationByHandle(look, &information)) return describe_error(GetLastError());
   const DWORD type = GetFileType(look);
   std::wstring final_path(MAX_PATH, L'\0');
   DWORD size = 0;
@@ -451,7 +450,7 @@ std::string look_before_writing(const std::wstring& named, std::wstring& target,
          final_path.size()) {
     final_path.resize(size);  // too small: `size` counts the terminating null too
   }
-  CloseHandle(look);
+  looked.reset();
   attributes = information.dwFileAttributes;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
   if (type != FILE_TYPE_DISK) return "it is not a regular file";
@@ -467,9 +466,8 @@ std::string look_before_writing(const std::wstring& named, std::wstring& target,
   DWORD error = ERROR_SUCCESS;
   const HANDLE probe = open_existing(target, GENERIC_WRITE | DELETE | READ_CONTROL, error);
   if (probe == INVALID_HANDLE_VALUE) return describe_error(error);
-  const std::string problem = under_wine() ? std::string() : access.read_from(probe);
-  CloseHandle(probe);
-  return problem;
+  const held_handle probed(probe, &CloseHandle);
+  return under_wine() ? std::string() : access.read_from(probe);
 }
 
 }  // namespace
