@@ -161,6 +161,8 @@ void refuse_declared_width(reading_state& state) {
   XML_StopParser(state.parser, XML_FALSE);
 }
 
+constexpr char kOutside[] = "the file's document type refers to definitions outside it";
+
 extern "C" {
 
 void XMLCALL note_declaration(void* data, const XML_Char* version, const XML_Char* encoding, int) {
@@ -200,6 +202,13 @@ int XMLCALL take_latin1(void* data, const XML_Char* name, XML_Encoding* encoding
   return XML_STATUS_OK;
 }
 
+// Definitions outside the file could give attributes defaults or define
+// entities that the document would not know.
+void XMLCALL refuse_external_subset(void* data, const XML_Char*, const XML_Char* system_id,
+                                    const XML_Char*, int) {
+  if (system_id != nullptr) refuse(*static_cast<reading_state*>(data), kOutside);
+}
+
 void XMLCALL refuse_declared_entity(void* data, const XML_Char*, int, const XML_Char*, int,
                                     const XML_Char*, const XML_Char*, const XML_Char*,
                                     const XML_Char*) {
@@ -207,9 +216,10 @@ void XMLCALL refuse_declared_entity(void* data, const XML_Char*, int, const XML_
 }
 
 void XMLCALL refuse_undefined_entity(void* data, const XML_Char* name, int parameter) {
-  refuse(*static_cast<reading_state*>(data), std::string("the file refers to the entity ") +
-                                                 (parameter ? "%" : "&") + name +
-                                                 ";, which is not defined in it");
+  refuse(*static_cast<reading_state*>(data), parameter
+                                                 ? std::string(kOutside)
+                                                 : std::string("the file refers to the entity &") +
+                                                       name + ";, which is not defined in it");
 }
 
 // A default value, or a type other than CDATA (which has the value's spaces
@@ -274,7 +284,7 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
   // Text converted is read as UTF-8 whatever its declaration names.
   const std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(
       XML_ParserCreate(reading.utf8 ? "UTF-8" : nullptr), &XML_ParserFree);
-  if (!parser) {
+  if (!parser || !XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_ALWAYS)) {
     reading.result = strict_reading::verdict::refused;
     reading.problem = kNotEnoughMemory;
     return reading;
@@ -283,6 +293,7 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
   XML_SetUserData(parser.get(), &state);
   XML_SetXmlDeclHandler(parser.get(), note_declaration);
   XML_SetUnknownEncodingHandler(parser.get(), take_latin1, &state);
+  XML_SetStartDoctypeDeclHandler(parser.get(), refuse_external_subset);
   XML_SetEntityDeclHandler(parser.get(), refuse_declared_entity);
   XML_SetSkippedEntityHandler(parser.get(), refuse_undefined_entity);
   XML_SetAttlistDeclHandler(parser.get(), refuse_attribute_reading);

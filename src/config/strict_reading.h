@@ -38,7 +38,8 @@ struct strict_reading {
 // The file is refused when it is not well-formed (saying where), when its
 // encoding is not UTF-8, UTF-16, ISO-8859-1 (also named "latin1") or
 // US-ASCII, when a UTF-8 byte-order mark comes with a declared ISO-8859-1,
-// when it declares entities or refers to any but the five that XML
+// when its document type has an external subset or refers to parameter
+// entities, when it declares entities or refers to any but the five that XML
 // defines, when it declares a default or a type other than CDATA for an
 // attribute, when its text holds a carriage return (which only a reference
 // can put there), when it is nested deeper than kDeepestNesting, or when
