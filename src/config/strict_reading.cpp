@@ -134,6 +134,9 @@ struct reading_state {
   std::string_view text;  // what expat reads
   int depth = 0;
   std::string unknown_encoding, declared_encoding;
+  // The text between two tags, in runs of character data that comments,
+  // processing instructions and CDATA sections set apart.
+  bool in_cdata = false, in_run = false, run_blank = true, piece_text = false, blank_run = false;
 };
 
 void refuse(reading_state& state, std::string problem) {
@@ -159,6 +162,24 @@ void refuse_declared_width(reading_state& state) {
   state.reading->result = strict_reading::verdict::not_well_formed;
   state.reading->problem = not_well_formed_at(line, column, XML_ERROR_INCORRECT_ENCODING);
   XML_StopParser(state.parser, XML_FALSE);
+}
+
+// A run of character data made only of white space is not kept by the
+// layout: beside other text between the same two tags it would be lost.
+void end_run(reading_state& state) {
+  state.blank_run |= state.in_run && state.run_blank;
+  state.in_run = false;
+  state.run_blank = true;
+}
+
+void end_piece(reading_state& state) {
+  end_run(state);
+  if (state.piece_text && state.blank_run) {
+    refuse(state,
+           "the file's text holds white space set apart by a comment, a processing instruction "
+           "or a CDATA section, which the rewrite would lose");
+  }
+  state.piece_text = state.blank_run = false;
 }
 
 constexpr char kOutside[] = "the file's document type refers to definitions outside it";
@@ -232,16 +253,42 @@ void XMLCALL refuse_attribute_reading(void* data, const XML_Char*, const XML_Cha
   }
 }
 
-// A carriage return reaches text only from a reference (&#13;): the layout
-// writes it as it is, and XML reads a line feed there.
-void XMLCALL refuse_carriage_return(void* data, const XML_Char* text, int length) {
+void XMLCALL take_text(void* data, const XML_Char* text, int length) {
+  auto& state = *static_cast<reading_state*>(data);
+  // A carriage return reaches text only from a reference (&#13;): the layout
+  // writes it as it is, and XML reads a line feed there.
   if (std::memchr(text, '\r', std::size_t(length)) != nullptr) {
-    refuse(*static_cast<reading_state*>(data), "the file's text holds a carriage return (&#13;)");
+    refuse(state, "the file's text holds a carriage return (&#13;)");
+    return;
   }
+  state.in_run |= !state.in_cdata;
+  if (state.in_cdata ? state.piece_text : !state.run_blank) return;  // known not blank
+  if (std::all_of(text, text + length, is_space)) return;
+  state.piece_text = true;
+  if (!state.in_cdata) state.run_blank = false;
+}
+
+void XMLCALL end_run_at_markup(void* data, const XML_Char*) {
+  end_run(*static_cast<reading_state*>(data));
+}
+
+void XMLCALL end_run_at_instruction(void* data, const XML_Char*, const XML_Char*) {
+  end_run(*static_cast<reading_state*>(data));
+}
+
+void XMLCALL enter_cdata(void* data) {
+  auto& state = *static_cast<reading_state*>(data);
+  end_run(state);
+  state.in_cdata = true;
+}
+
+void XMLCALL leave_cdata(void* data) {
+  static_cast<reading_state*>(data)->in_cdata = false;
 }
 
 void XMLCALL enter_element(void* data, const XML_Char*, const XML_Char**) {
   auto& state = *static_cast<reading_state*>(data);
+  end_piece(state);
   if (++state.depth > kDeepestNesting) {
     refuse(state,
            "the file is nested more than " + std::to_string(kDeepestNesting) + " elements deep");
@@ -249,7 +296,9 @@ void XMLCALL enter_element(void* data, const XML_Char*, const XML_Char**) {
 }
 
 void XMLCALL leave_element(void* data, const XML_Char*) {
-  --static_cast<reading_state*>(data)->depth;
+  auto& state = *static_cast<reading_state*>(data);
+  end_piece(state);
+  --state.depth;
 }
 
 }  // extern "C"
@@ -298,7 +347,10 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
   XML_SetSkippedEntityHandler(parser.get(), refuse_undefined_entity);
   XML_SetAttlistDeclHandler(parser.get(), refuse_attribute_reading);
   XML_SetElementHandler(parser.get(), enter_element, leave_element);
-  XML_SetCharacterDataHandler(parser.get(), refuse_carriage_return);
+  XML_SetCharacterDataHandler(parser.get(), take_text);
+  XML_SetCommentHandler(parser.get(), end_run_at_markup);
+  XML_SetProcessingInstructionHandler(parser.get(), end_run_at_instruction);
+  XML_SetCdataSectionHandler(parser.get(), enter_cdata, leave_cdata);
 
   // In pieces, since the parser counts bytes in an int.
   constexpr std::size_t kPiece = std::size_t(1) << 24;

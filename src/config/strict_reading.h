@@ -42,7 +42,9 @@ struct strict_reading {
 // entities, when it declares entities or refers to any but the five that XML
 // defines, when it declares a default or a type other than CDATA for an
 // attribute, when its text holds a carriage return (which only a reference
-// can put there), when it is nested deeper than kDeepestNesting, or when
+// can put there), when text beside white space is set apart from it only by
+// comments, processing instructions or CDATA sections (the layout would drop
+// that white space), when it is nested deeper than kDeepestNesting, or when
 // memory runs out. A file that is not well-formed is told apart, and so is
 // one whose only fault is that it holds no element, which is judged by what
 // else it holds.
