@@ -78,7 +78,7 @@ fuzz: fuzz-build
 # On demand, not part of `make test`: prints the table the README keeps.
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-	cmake --build build-bench -j $(JOBS) --target version-updater plain_pugixml
+	cmake --build build-bench -j $(JOBS) --target version-updater plain_pugixml plain_expat
 	@scripts/bench
 
 icon:
