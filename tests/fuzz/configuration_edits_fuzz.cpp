@@ -33,33 +33,39 @@ void expect(bool holds) {
 // \x01 (which XML 1.0 never holds): "<name" and "@name=value" for an element
 // and each of its attributes in order, "T" and the text before each tag
 // within an element (all its text and CDATA sections, empty when only white
-// space), ">" at the element's end. In `settings` mode the text that ends
-// the first autoupdate and updateversions of the settings reads "false"
-// when white space (which the edit leaves) or, with `before`, always.
+// space), ">" at the element's end. In the settings, the text that ends the
+// first autoupdate and updateversions reads "false" where the edit switched
+// it off: always before the edit, but when only white space, which the edit
+// may leave or switch off alike (the setting then goes into `blank`).
 struct reading {
-  bool settings, before;
-  std::string records, text, root, seen;
+  enum { catalogue, settings_before, settings_after } mode;
+  std::string& blank;
+  std::string records, text, root, seen, setting;
   int depth = 0;
-  bool in_setting = false;
 };
 
-void end_text(reading& r, bool of_setting) {
+void end_text(reading& r, const std::string& setting) {
   const bool blank = r.text.find_first_not_of(" \t\n\r") == std::string::npos;
-  r.records += "T" + (of_setting && (blank || r.before) ? "false" : blank ? "" : r.text) + "\x01";
+  std::string text = blank ? "" : r.text;
+  if (!setting.empty() && r.mode == reading::settings_before) {
+    blank ? void(r.blank += setting) : void(text = "false");
+  } else if (!setting.empty() && text == "false" && r.blank.find(setting) != std::string::npos) {
+    text = "";
+  }
+  r.records += "T" + text + "\x01";
   r.text.clear();
 }
 
 extern "C" {
 void XMLCALL start(void* data, const XML_Char* name, const XML_Char** attributes) {
   reading& r = *static_cast<reading*>(data);
-  end_text(r, false);
+  end_text(r, "");
   if (++r.depth == 1) r.root = name;
   const std::string setting = std::string("|") + name + "|";
-  if (r.settings && r.depth == 2 && r.root == "UserConfiguration" &&
+  if (r.mode != reading::catalogue && r.depth == 2 && r.root == "UserConfiguration" &&
       std::string("|autoupdate|updateversions|").find(setting) != std::string::npos &&
       r.seen.find(setting) == std::string::npos) {
-    r.in_setting = true;
-    r.seen += setting;
+    r.seen += r.setting = setting;
   }
   r.records += std::string("<") + name + "\x01";
   for (; *attributes; attributes += 2) {
@@ -68,8 +74,8 @@ void XMLCALL start(void* data, const XML_Char* name, const XML_Char** attributes
 }
 void XMLCALL end(void* data, const XML_Char*) {
   reading& r = *static_cast<reading*>(data);
-  end_text(r, r.in_setting && r.depth == 2);
-  if (r.depth-- == 2) r.in_setting = false;
+  end_text(r, r.depth == 2 ? r.setting : "");
+  if (r.depth-- == 2) r.setting.clear();
   r.records += ">\x01";
 }
 void XMLCALL text(void* data, const XML_Char* text, int length) {
@@ -83,8 +89,9 @@ int XMLCALL latin1(void*, const XML_Char* name, XML_Encoding* encoding) {
 
 // Expat's reading of `bytes`, as it reads a file itself; empty without an
 // element; none when expat refuses the bytes.
-std::optional<std::string> read(const std::string& bytes, bool settings, bool before) {
-  reading r{settings, before, "", "", "", ""};
+std::optional<std::string> read(const std::string& bytes, decltype(reading::mode) mode,
+                                std::string& blank) {
+  reading r{mode, blank, "", "", "", "", ""};
   const XML_Parser parser = XML_ParserCreate(nullptr);
   XML_SetUserData(parser, &r);
   XML_SetElementHandler(parser, start, end);
@@ -120,8 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       updater::strict_reading::verdict::well_formed;
   const bool patched = rewritten(bytes, updater::patch_user_configuration, after);
   expect(patched || !strict);
-  const std::optional<std::string> settings = read(bytes, true, true);
-  expect(!patched || (settings && settings == read(after, true, false)));
+  std::string blank;
+  const std::optional<std::string> settings = read(bytes, reading::settings_before, blank);
+  expect(!patched || (settings && settings == read(after, reading::settings_after, blank)));
 
   const auto record = [](const std::string& path) {
     updater::version_catalogue catalogue(path);
@@ -130,12 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return catalogue.save();
   };
   if (rewritten(bytes, record, after)) {
-    std::optional<std::string> catalogue = read(bytes, false, false);
+    std::optional<std::string> catalogue = read(bytes, reading::catalogue, blank);
     expect(catalogue && catalogue->size() >= 2);
     catalogue->replace(
         catalogue->size() - 2, 2,
         "<version\x01@id=0.48\x01T\x01<checksum\x01T3f2a9c\x01>\x01T\x01>\x01T\x01>\x01");
-    expect(catalogue == read(after, false, false));
+    expect(catalogue == read(after, reading::catalogue, blank));
   }
   return 0;
 }
