@@ -45,16 +45,22 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
     return loaded;
   }
 
-  const strict_reading strict = read_strictly(file.bytes.get(), file.size);
+  strict_reading strict = read_strictly(file.bytes.get(), file.size);
   if (strict.result == strict_reading::verdict::refused) {
     loaded.problem = strict.problem;
     return loaded;
   }
-  // Parsed where it lies, so the file is in memory once. The null after the
-  // bytes is passed on, as pugixml's load_file passes it: the parser then
-  // never takes a null inside the file for its end.
-  const pugi::xml_parse_result parsed =
-      document.load_buffer_inplace(file.bytes.get(), file.size + 1);
+  // The document is loaded from the very text the strict reading judged,
+  // in UTF-8 whatever the file's encoding, and parsed where it lies, so the
+  // text is in memory once. The null after it is passed on, as pugixml's
+  // load_file passes it: the parser then never takes a null inside the text
+  // for its end.
+  if (strict.utf8) {
+    file.bytes = std::move(strict.utf8);
+    file.size = strict.utf8_size;
+  }
+  const pugi::xml_parse_result parsed = document.load_buffer_inplace(
+      file.bytes.get(), file.size + 1, pugi::parse_default, pugi::encoding_utf8);
   loaded.text = std::move(file.bytes);
   if (parsed.status == pugi::status_out_of_memory) {
     loaded.problem = kNotEnoughMemory;
@@ -67,17 +73,10 @@ load_result load_document(pugi::xml_document& document, const std::string& path)
       loaded.result = load_result::outcome::loaded;
     }
     loaded.problem = only_markup ? strict.problem : "the file is not XML";
-  } else if (parsed.encoding == pugi::encoding_utf32_be ||
-             parsed.encoding == pugi::encoding_utf32_le) {
-    loaded.problem = "the file's encoding (UTF-32) is not one the updater reads";
   } else if (strict.result != strict_reading::verdict::well_formed) {
     loaded.problem = strict.problem;
   } else if (!parsed) {
     loaded.problem = std::string("the file is not well-formed XML (") + parsed.description() + ")";
-  } else if (strict.declares_latin1 != (parsed.encoding == pugi::encoding_latin1)) {
-    // A byte-order mark outweighs the declaration for the document, not for XML.
-    loaded.problem = "the file's byte-order mark and its declared encoding (" +
-                     strict.declared_encoding + ") disagree";
   } else {
     loaded.result = load_result::outcome::loaded;
   }

@@ -19,7 +19,9 @@ struct load_result {
   bool may_write_back() const { return result != outcome::refused; }
 };
 
-// Loads the file into `document`, which is emptied first. `loaded` covers a
+// Loads the file into `document`, which is emptied first, from the very
+// text the strict reading judged (in UTF-8, whatever the file's encoding),
+// so that the document edited is the one judged. `loaded` covers a
 // file without any element that holds only what a load drops anyway (white
 // space, the declaration, comments, processing instructions, a document type
 // declaration) or nothing at all; the document is then empty. `missing`
