@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   const std::string verb = argc == 4 ? argv[1] : "";
   if (verb == "rename") return MoveFileA(argv[2], argv[3]) ? 0 : 1;
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE), output = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = verb.empty() ? 0 : std::strtoul(argv[2], nullptr, 16), output_mode = 0;
+  DWORD mode = verb.empty() ? 0 : std::strtoul(argv[2], nullptr, 16), output_mode = 0, written = 0;
   STARTUPINFOA start{sizeof start};
   PROCESS_INFORMATION child{};
   if (verb == "console" && SetConsoleMode(input, mode) && SetConsoleMode(output, 0) &&
@@ -36,12 +36,10 @@ int main(int argc, char** argv) {
           std::istreambuf_iterator<char>(std::ifstream("keys", std::ios::binary).rdbuf()), {}};
       if (text.empty() || !DeleteFileA("keys")) continue;
       for (std::size_t at = 0; at + 1 < text.size(); at += 2) {
-        INPUT_RECORD key{KEY_EVENT};
+        INPUT_RECORD key{KEY_EVENT, {}};
         key.Event.KeyEvent = {TRUE, 1, 0, 0, {}, 0};
         key.Event.KeyEvent.uChar.UnicodeChar = WCHAR(BYTE(text[at]) | BYTE(text[at + 1]) << 8);
-        if (key.Event.KeyEvent.uChar.UnicodeChar == L'\r')
-          key.Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
-        DWORD written = 0;
+        key.Event.KeyEvent.wVirtualKeyCode = text[at] == '\r' && !text[at + 1] ? VK_RETURN : 0;
         WriteConsoleInputW(input, &key, 1, &written);
       }
     }
@@ -71,17 +69,13 @@ int main(int argc, char** argv) {
              INVALID_HANDLE_VALUE &&
          verb == "scan" && GetLastError() == ERROR_SHARING_VIOLATION) {
   }
-  if (held == INVALID_HANDLE_VALUE) return 1;
-  std::puts("held");
-  std::fflush(stdout);
+  if (held == INVALID_HANDLE_VALUE || std::puts("held") < 0 || std::fflush(stdout) != 0) return 1;
   const DWORD ms = argv[3] == std::string("-") ? 0 : DWORD(std::atoi(argv[3]));
   if (verb == "change") {
     Sleep(ms / 2);
-    char text[4096];
-    DWORD size = 0, written = 0;
-    ReadFile(held, text, sizeof text, &size, nullptr);
-    const std::string read(text, size);
-    SetFilePointer(held, LONG(read.find("0.0")), nullptr, FILE_BEGIN);
+    std::string text(4096, '\0');
+    ReadFile(held, text.data(), DWORD(text.size()), &written, nullptr);
+    SetFilePointer(held, LONG(text.find("0.0")), nullptr, FILE_BEGIN);
     if (!WriteFile(held, "0.7", 3, &written, nullptr)) return 1;
   }
   ms == 0 ? void(std::getchar()) : Sleep(verb == "change" ? ms - ms / 2 : ms);

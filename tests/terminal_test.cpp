@@ -1,15 +1,12 @@
-// The program in a real terminal, started from a shell with job control as a
-// user starts it. The pause waits for one key, swallows what was typed ahead
-// and the tail of a key that sends several bytes, and leaves the terminal as
-// it found it, also when Ctrl+Z stops it and when Ctrl+C ends it; each byte of
-// a control character in the checksum, and each byte that is not UTF-8,
-// reaches the terminal as "?".
-// And the Windows program in a real console: Wine started in a tmux pane,
-// whose keys reach ReadConsoleW and whose Ctrl+C reaches the console control
-// handler.
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
+// The program in a real terminal, a tmux pane, started from a shell with job
+// control as a user starts it. The pause waits for one key, swallows what was
+// typed ahead and the tail of a key that sends several bytes, and leaves the
+// terminal as it found it, also when Ctrl+Z stops it and when a signal ends
+// it, and a signal ignored at the start stays ignored there; a control
+// character in the checksum, and each byte that is not UTF-8, reaches the
+// terminal as "?". And the Windows program in a real console: Wine started in
+// a tmux pane, whose keys reach ReadConsoleW and whose Ctrl+C reaches the
+// console control handler.
 #include <unistd.h>
 
 #include <chrono>
@@ -25,32 +22,55 @@ using namespace test_support;
 
 const char* const kWindowsProgram = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
 
-struct terminal {
-  int fd = -1;
-  std::string screen;
+std::string output_of(const std::string& command) {
+  std::string out(1 << 16, '\0');
+  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  out.resize(std::fread(out.data(), 1, out.size(), pipe));
+  pclose(pipe);
+  return out;
+}
 
-  // True once `text` shows, within five seconds; the screen is read up to it.
-  bool shows(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (screen.find(text) == std::string::npos) {
-      pollfd ready{fd, POLLIN, 0};
-      char bytes[256];
-      const ssize_t got = poll(&ready, 1, 50) > 0 ? read(fd, bytes, sizeof bytes) : 0;
-      if (got > 0) screen.append(bytes, std::size_t(got));
-      if (std::chrono::steady_clock::now() > deadline) return false;
+// A tmux server of its own; each command runs in a new session, which gets the keys.
+struct terminal {
+  const std::string tmux =
+      "env -u TMUX LC_ALL=C.UTF-8 tmux -u -L version-updater-" + std::to_string(getpid()) + " ";
+  int runs = 0;
+  ~terminal() { run("kill-server"); }
+
+  std::string run(const std::string& command) { return output_of(tmux + command); }
+  // True once `text` shows `times` times; false when the command ended
+  // without it, or after a minute.
+  bool shows(const std::string& text, int times = 1) {
+    for (int i = 0; i < 1200; std::this_thread::sleep_for(50ms), ++i) {
+      const std::string screen = run("capture-pane -p -J -S - -t " + std::to_string(runs));
+      std::size_t at = 0;
+      for (int found = 0; (at = screen.find(text, at)) != std::string::npos; ++at) {
+        if (++found == times) return true;
+      }
+      if (screen.find("[exit ") != std::string::npos) return false;
     }
-    screen.erase(0, screen.find(text) + text.size());
-    return true;
+    return false;
   }
-  void type(const std::string& keys) {
-    ASSERT_EQ(write(fd, keys.data(), keys.size()), ssize_t(keys.size()));
+  // Runs `command` in `folder`; true once `first` shows. A Wine that ends
+  // before anything shows never reached the program: it is started again.
+  bool start(const fs::path& folder, const std::string& command,
+             const std::string& first = "Start Zelbix") {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      run("new-session -d -s " + std::to_string(++runs) + " -x 300 -y 50 -c " + shell_word(folder) +
+          " " + shell_word(command + "; echo \"[exit $?]\"; sleep 600"));
+      run("kill-session -t " + std::to_string(runs - 1));
+      if (shows(first)) return true;
+    }
+    return false;
   }
+  // Sends keys: names such as Enter or C-c, or text; `-H` and bytes in hexadecimal.
+  void press(const std::string& keys) { run("send-keys -t " + std::to_string(runs) + " " + keys); }
   // True when the terminal echoes and reads whole lines, as a shell leaves it.
   bool as_found() {
     std::this_thread::sleep_for(300ms);
-    termios now{};
-    tcgetattr(fd, &now);
-    return (now.c_lflag & ECHO) && (now.c_lflag & ICANON);
+    const std::string mode = output_of("stty -a -F $(" + tmux + "display -p -t " +
+                                       std::to_string(runs) + " '#{pane_tty}')");
+    return mode.find(" icanon") != std::string::npos && mode.find(" echo ") != std::string::npos;
   }
 };
 
@@ -64,44 +84,33 @@ TEST(Terminal, ThePauseInAShellWithJobControl) {
   write_file(folder / "configs/UserConfiguration.xml", "<UserConfiguration/>");
   write_file(folder / "configs/games/TheForest/Versions.xml", "<versions/>");
   terminal shell;
-  if (forkpty(&shell.fd, nullptr, nullptr, nullptr) == 0) {
-    if (chdir(folder.c_str()) == 0) execlp("dash", "dash", "-i", nullptr);
-    _exit(127);
-  }
-  const std::string run = std::string(PROGRAM_PATH) + "\n", pause = "continue . . .";
+  ASSERT_TRUE(shell.start(folder, "PS1=\"$ \" dash -i", "$ "));
+  const std::string run = shell_word(PROGRAM_PATH), pause = "continue . . .";
 
-  shell.type(run);
+  // Started with Ctrl+C ignored, as a script's background job is: it stays so at the pause.
+  shell.press(shell_word("(trap '' INT; exec " + run + ")") + " Enter");
   ASSERT_TRUE(shell.shows(pause));
-  shell.type("\x1a");  // Ctrl+Z
+  shell.press("-H 03");  // Ctrl+C
+  shell.press("-H 1a");  // Ctrl+Z
   ASSERT_TRUE(shell.shows("Stopped"));
   EXPECT_TRUE(shell.as_found());
   // The shell may set the terminal as it likes; back, the pause takes up its mode.
-  shell.type("stty sane; fg\n");
+  shell.press("'stty sane; fg' Enter");
   EXPECT_FALSE(shell.as_found());
-  for (const char* byte : {"\x1b", "[", "A"}) {  // an arrow key, its bytes 30 ms apart
-    shell.type(byte);
+  for (const char* byte : {"1b", "5b", "41"}) {  // an arrow key, its bytes 30 ms apart
+    shell.press(std::string("-H ") + byte);
     std::this_thread::sleep_for(30ms);
   }
   ASSERT_TRUE(shell.shows("Checksum: 3f?????2a9c"));
   ASSERT_TRUE(shell.shows("Version (e.g.: 0.48):"));
-  shell.type("0.48 beta\nmore typed ahead\n");
+  shell.press("'0.48 beta' Enter 'more typed ahead' Enter");
   // The word typed, not the arrow key before it; the checksum is not one to record.
   ASSERT_TRUE(shell.shows("Could not record version 0.48 in"));
-  ASSERT_TRUE(shell.shows(pause));
+  ASSERT_TRUE(shell.shows(pause, 2));
   EXPECT_FALSE(shell.as_found()) << "the pause ended by what was typed ahead";
-  shell.type("x");
+  shell.press("-H 1c");  // Ctrl+\, which ends it and gives the terminal back
   EXPECT_TRUE(shell.as_found());
-  shell.type("echo status-$?-\n");
-  EXPECT_TRUE(shell.shows("status-0-"));
-
-  // Started with Ctrl+C ignored, it stays so at the pause; Ctrl+\\ ends it there.
-  shell.type("(trap '' INT; exec " + run.substr(0, run.size() - 1) + ")\n");
-  ASSERT_TRUE(shell.shows(pause));
-  shell.type("\x03");  // Ctrl+C
-  EXPECT_FALSE(shell.as_found());
-  shell.type("\x1c");
-  EXPECT_TRUE(shell.as_found());
-  shell.type("echo status-$?-\n");
+  shell.press("'echo status-$?-' Enter");
   EXPECT_TRUE(shell.shows("status-131-"));
 }
 
@@ -111,45 +120,6 @@ std::string wine(const std::string& program) {
   return "LANG=C.UTF-8 WINEPREFIX=" + shell_word(build / "wine") + " WINEDEBUG=-all wine " +
          shell_word(build / program);
 }
-
-// A tmux server of its own; each command runs in a new session, which gets the keys.
-struct wine_console {
-  const std::string tmux =
-      "env -u TMUX LC_ALL=C.UTF-8 tmux -u -L version-updater-" + std::to_string(getpid()) + " ";
-  int runs = 0;
-  ~wine_console() { run("kill-server"); }
-
-  std::string run(const std::string& command) {  // a tmux command; gives its output
-    std::string out(1 << 16, '\0');
-    std::FILE* pipe = popen((tmux + command + " 2>/dev/null").c_str(), "r");
-    out.resize(std::fread(out.data(), 1, out.size(), pipe));
-    pclose(pipe);
-    return out;
-  }
-  // True once `text` shows; false when the command ended without it, or after a minute.
-  bool shows(const std::string& text) {
-    for (int i = 0; i < 1200; std::this_thread::sleep_for(50ms), ++i) {
-      const std::string screen = run("capture-pane -p -J -S - -t " + std::to_string(runs));
-      if (screen.find(text) != std::string::npos) return true;
-      if (screen.find("[exit ") != std::string::npos) return false;
-    }
-    return false;
-  }
-  // Runs `command` in `folder`; true once the updater's first line shows. A
-  // Wine that ends before anything shows never reached the program: it is
-  // started again.
-  bool start(const fs::path& folder, const std::string& command) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      run("new-session -d -s " + std::to_string(++runs) + " -x 300 -y 50 -c " + shell_word(folder) +
-          " " + shell_word(command + "; echo \"[exit $?]\"; sleep 600"));
-      run("kill-session -t " + std::to_string(runs - 1));
-      if (shows("Start Zelbix")) return true;
-    }
-    return false;
-  }
-  // Sends keys: names such as Enter or C-c, or text.
-  void press(const std::string& keys) { run("send-keys -t " + std::to_string(runs) + " " + keys); }
-};
 
 TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
   if (!kWindowsProgram) GTEST_SKIP();
@@ -162,7 +132,7 @@ TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
   const std::string version = "0.48-\u0451\u0436", updater = wine("version-updater.exe"),
                     line_input_off =
                         wine("tests/hold_file.exe") + " console 0 " + shell_word(kWindowsProgram);
-  wine_console console;
+  terminal console;
   const auto at_the_prompt = [&](const std::string& command) {
     ASSERT_TRUE(console.start(folder, command) && console.shows("continue"));
     console.press("0.48 Enter");  // typed ahead of the version: swallowed by the pause
@@ -196,30 +166,30 @@ TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
   console.press("C-c");
   EXPECT_TRUE(console.shows("modes afterwards: 0 0\n"));
 
-  // Ctrl+C while the rewrite waits for another program that holds the
-  // catalogue, and lets go of it half a second later: nothing is replaced.
-  const std::string before = read_file(catalogue);
-  const auto temporary_file = [&] {
-    return std::system(("ls " + shell_word(catalogue) + ".tmp-* >/dev/null 2>&1").c_str()) == 0;
+  // Ctrl+C while the rewrite of a large catalogue waits for another program that
+  // holds the old one, and lets go of it a second later: nothing is replaced.
+  const std::string large = "<versions a='" + std::string(8 << 20, 'x') + "'/>";
+  write_file(catalogue, large);
+  const auto held = [&](const std::string& word) {
+    for (int i = 0; i < 6000 && read_file(folder / "../held").find(word) == std::string::npos;
+         ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
   };
   at_the_prompt(updater);
-  std::FILE* holder = popen(("cd " + shell_word(folder) + " && " + wine("tests/hold_file.exe") +
-                             " share configs/games/TheForest/Versions.xml - > ../held 2>&-")
-                                .c_str(),
-                            "w");  // holds the catalogue until its input ends
-  for (int i = 0; i < 6000 && read_file(folder / "../held").empty(); ++i) {
-    std::this_thread::sleep_for(10ms);
-  }
+  ASSERT_EQ(std::system(("cd " + shell_word(folder) + " && " + wine("tests/hold_file.exe") +
+                         " grab configs/games/TheForest/Versions.xml 1000 > ../held &")
+                            .c_str()),
+            0);
+  held("watching");
   console.press("0.48 Enter");
-  for (int i = 0; i < 6000 && !temporary_file(); ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(temporary_file());
+  held("held");
   console.press("C-c");
-  std::this_thread::sleep_for(500ms);
-  pclose(holder);
   EXPECT_TRUE(console.shows("[exit "));
   EXPECT_FALSE(console.shows("Could not"));
-  EXPECT_EQ(read_file(catalogue), before);
-  EXPECT_FALSE(temporary_file());
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_TRUE(read_file(catalogue) == large);
+  EXPECT_NE(std::system(("ls " + shell_word(catalogue) + ".tmp-* 2>/dev/null").c_str()), 0);
 }
 
 }  // namespace
