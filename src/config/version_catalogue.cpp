@@ -64,7 +64,9 @@ void version_catalogue::fill_entry(const std::string& version, const std::string
   if (!entry_) return;
   if (!catalogue_can_hold(version)) {
     problem_ = "the version contains characters the catalogue cannot hold";
-  } else if (!catalogue_can_hold(checksum)) {
+  } else if (!catalogue_can_hold(checksum) ||
+             // Text of white space alone is not kept when the catalogue is rewritten.
+             checksum.find_first_not_of("\t\n") == std::string::npos) {
     problem_ = "the checksum contains characters the catalogue cannot hold";
   }
   if (!entry_.append_attribute("id").set_value(version.c_str()) ||

@@ -25,7 +25,9 @@ class version_catalogue {
   // `versions` element, no entry is made.
   void open_entry();
   // Gives the entry the `id` attribute `version` and the checksum text.
-  // Does nothing when no entry was made.
+  // Does nothing when no entry was made. A version or checksum the catalogue
+  // cannot hold exactly (characters XML or the layout does not keep, a
+  // checksum of white space alone) makes save refuse.
   void fill_entry(const std::string& version, const std::string& checksum);
   // Writes the catalogue back with the new entry. Returns an empty string
   // when the entry is on disk, such that any XML parser reads back exactly

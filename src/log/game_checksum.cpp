@@ -124,6 +124,8 @@ std::string mod_tool_log::find_game_checksum() {
     const std::size_t got = std::fread(chunk.get(), 1, kReadChunk, scan_reader_);
     if (got == 0 || scanner.feed(chunk.get(), got)) break;
   }
+  // A read that fails is no end of the log.
+  if (std::ferror(scan_reader_)) problem_ = "a read of the file failed";
   return scanner.finish();
 }
 

@@ -50,12 +50,13 @@ class mod_tool_log {
   // True when the log can be opened for reading. Only a regular file is a
   // log: a folder, a device or a pipe is not.
   bool log_is_readable();
-  // Why the log could not be opened although it is there (another program
-  // holds it); empty when it counts as missing.
+  // Why the log could not be opened or read although it is there (the user
+  // may not read it, another program holds it, a read failed); empty when it
+  // counts as missing.
   const std::string& problem() const { return problem_; }
   // Opens a second reader and scans it. Empty when the log holds no marked
-  // line, when the marked line ends in a space, or when the open fails. A read
-  // error ends the scan as if the log ended there.
+  // line, when the marked line ends in a space, or when the open or a read
+  // fails (`problem` then says why, unless the log has gone meanwhile).
   std::string find_game_checksum();
 
  private:

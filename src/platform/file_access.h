@@ -98,8 +98,9 @@ std::string replace_file(const std::string& path, const file_identity& read_as,
 // programs: while it is open they may still write, rename or delete the log.
 // Null when the log cannot be opened or is not a regular file (a folder, a
 // device or a pipe, which are never opened for reading). `problem` is then
-// set when the log is there but another program holds it so that it cannot
-// be read (Windows), and left as it is otherwise.
+// set when the log is there but cannot be read (the user may not, another
+// program holds it, too many files are open, a link that is not followed),
+// and left as it is when there is no log.
 std::FILE* open_log(const std::string& path, std::string& problem);
 
 // For the platform sides of read_file: a file that could not be read, and why.

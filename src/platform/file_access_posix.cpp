@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <iterator>
 #include <string_view>
 #include <system_error>
@@ -101,8 +102,17 @@ int open_walked_file(const located_file& found, struct stat& status, std::string
     return -1;
   }
   if (problem = refusal_for_type(found.status.st_mode); !problem.empty()) return -1;
-  const int descriptor = openat(found.folder.get(), found.name.c_str(),
-                                O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  // The very file the walk judged, opened again through the link the system
+  // keeps to it, so that nothing put in its place since (a pipe) is opened;
+  // by its name where /proc is not there, the identity then compared.
+  int descriptor = -1;
+  char reached[32];
+  std::snprintf(reached, sizeof reached, "/proc/self/fd/%d", found.file.get());
+  if (found.file.get() < 0 ||
+      ((descriptor = open(reached, O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENOENT)) {
+    descriptor = openat(found.folder.get(), found.name.c_str(),
+                        O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  }
   if (descriptor < 0) {
     if (errno != ENOENT) problem = describe_error(errno);
     return -1;
@@ -146,11 +156,16 @@ file_contents read_file(const std::string& path) {
   return file;
 }
 
-std::FILE* open_log(const std::string& path, std::string&) {
+std::FILE* open_log(const std::string& path, std::string& problem) {
   struct stat status {};
-  std::string problem;
-  const int descriptor = open_regular_file(path, status, problem);
-  if (descriptor < 0) return nullptr;
+  std::string why;
+  const int descriptor = open_regular_file(path, status, why);
+  if (descriptor < 0) {
+    // A folder or a pipe in its place is no log; a log that is there but
+    // cannot be read is said to be so.
+    if (why != describe_error(EISDIR) && why != "it is not a regular file") problem = why;
+    return nullptr;
+  }
   std::FILE* stream = fdopen(descriptor, "r");
   if (stream == nullptr) close(descriptor);
   return stream;

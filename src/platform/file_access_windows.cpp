@@ -52,6 +52,8 @@ std::string describe_error(DWORD error) {
       return "the folder does not exist";
     case ERROR_WRITE_PROTECT:
       return "the disk is read-only";
+    case ERROR_CANT_RESOLVE_FILENAME:  // links that lead to each other
+      return "too many levels of symbolic links";
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return kNotEnoughMemory;
@@ -206,8 +208,9 @@ std::FILE* open_log(const std::string& path, std::string& problem) {
   std::string why;
   const HANDLE handle = open_regular_file(long_path(path), why);
   if (handle == INVALID_HANDLE_VALUE) {
-    // A log the mod tool still holds without sharing is there, not missing.
-    if (why == describe_error(ERROR_SHARING_VIOLATION)) problem = why;
+    // A folder or a device in its place is no log; a log that is there but
+    // cannot be read (the mod tool still holds it without sharing) is said to be so.
+    if (why != "it is a folder" && why != "it is not a regular file") problem = why;
     return nullptr;
   }
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);

@@ -109,6 +109,7 @@ located_file::located_file(const std::string& path) {
     if (ahead.empty()) {
       name = next;
       exists = true;
+      file.swap(reached);
       return;
     }
     if (!S_ISDIR(status.st_mode)) {

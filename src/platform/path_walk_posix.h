@@ -46,6 +46,7 @@ struct located_file {
 
   file_descriptor folder;  // the folder of the file, held for walking on (O_PATH)
   std::string name = ".";  // the file's name there, never a link when walked
+  file_descriptor file;    // the file itself as reached (O_PATH), unless a folder or missing
   bool exists = false;
   struct stat status {};  // the file's as the walk reached it, when it exists
   int error = 0;          // why the path could not be walked

@@ -16,30 +16,30 @@ void run_checksum_stage() {
 
   // Both log readers stay open until the run ends.
   mod_tool_log log;
-  if (!log.log_is_readable()) {
-    // A log that another program holds is there, but cannot be read.
-    print_line(log.problem().empty()
-                   ? "Could not find Logs (logs/Zelbix.log). Make sure it exists and this file is "
-                     "in the same folder as Zelbix.exe."
-                   : std::string("Could not read the game checksum from ") + kLogPath + ": " +
-                         log.problem() + ".");
+  const auto end_with = [](const std::string& line) {
+    print_line(line);
     pause_console();
-    return;
+  };
+  // A log that is there but cannot be read is not said to be missing.
+  const auto unreadable = [&](const std::string& why) {
+    end_with(std::string("Could not read the game checksum from ") + kLogPath + ": " + why + ".");
+  };
+  if (!log.log_is_readable()) {
+    if (!log.problem().empty()) return unreadable(log.problem());
+    return end_with(
+        "Could not find Logs (logs/Zelbix.log). Make sure it exists and this file is in the same "
+        "folder as Zelbix.exe.");
   }
 
   std::string game_checksum;
   try {
     game_checksum = log.find_game_checksum();
   } catch (const std::bad_alloc&) {
-    print_line(std::string("Could not read the game checksum from ") + kLogPath + ": " +
-               kNotEnoughMemory + ".");
-    pause_console();
-    return;
+    return unreadable(kNotEnoughMemory);
   }
   if (game_checksum.empty()) {
-    print_line("Checksum not found. Terminating...");
-    pause_console();
-    return;
+    if (!log.problem().empty()) return unreadable(log.problem());
+    return end_with("Checksum not found. Terminating...");
   }
   print_line_showing("Checksum: ", game_checksum);
   print_line("");
