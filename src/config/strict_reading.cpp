@@ -314,6 +314,13 @@ strict_reading read_strictly(const char* bytes, std::size_t size) {
     reading.problem = "the file's encoding (UTF-32) is not one the updater reads";
     return reading;
   }
+  // UTF-16 without a byte-order mark that does not start with "<" is no XML,
+  // though expat would guess it from a null byte among the first two.
+  if (read_as == form::utf8 && size >= 2 && (file[0] == '\0' || file[1] == '\0')) {
+    reading.result = strict_reading::verdict::refused;
+    reading.problem = "the file is not XML";
+    return reading;
+  }
   // A byte-order mark outweighs a declared ISO-8859-1 for the document, not for XML.
   if (read_as == form::utf8 && file.substr(0, 3) != "\xEF\xBB\xBF" &&
       names_latin1(std::string(declared_encoding(file)).c_str())) {
