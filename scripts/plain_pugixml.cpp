@@ -18,6 +18,8 @@ int main() {
   catalogue.load_file(catalogue_path);
   pugi::xml_node entry = catalogue.child("versions").append_child("version");
   entry.append_attribute("id").set_value("0.48");
-  entry.append_child("checksum").append_child(pugi::node_pcdata).set_value("9b1e44c07a3d5f2e8c61d0a7b94f3e21");
+  entry.append_child("checksum")
+      .append_child(pugi::node_pcdata)
+      .set_value("9b1e44c07a3d5f2e8c61d0a7b94f3e21");
   return catalogue.save_file(catalogue_path) ? 0 : 1;
 }
