@@ -10,7 +10,8 @@
 // FROM TO" renames a file, as a program that rotates its log does. "console
 // MODE COMMAND" leaves the console's input mode (hexadecimal) and output mode
 // 0 to COMMAND, as a launcher may, types the UTF-16 text of the file "keys"
-// into the console once it appears, and prints the modes that COMMAND leaves
+// into the console once it appears (at once, when it is there before COMMAND
+// starts), and prints the modes that COMMAND leaves
 // behind, also when Ctrl+C ends it.
 #include <windows.h>
 
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
       SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE) &&
       CreateProcessA(nullptr, argv[3], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
                      &child)) {
-    while (WaitForSingleObject(child.hProcess, 50) == WAIT_TIMEOUT) {
+    do {  // first at once, as keys typed ahead of the program's start
       const std::string text{
           std::istreambuf_iterator<char>(std::ifstream("keys", std::ios::binary).rdbuf()), {}};
       if (text.empty() || !DeleteFileA("keys")) continue;
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
         key.Event.KeyEvent.wVirtualKeyCode = text[at] == '\r' && !text[at + 1] ? VK_RETURN : 0;
         WriteConsoleInputW(input, &key, 1, &written);
       }
-    }
+    } while (WaitForSingleObject(child.hProcess, 50) == WAIT_TIMEOUT);
     GetConsoleMode(input, &mode);
     GetConsoleMode(output, &output_mode);
     SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
