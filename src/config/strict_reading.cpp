@@ -7,6 +7,8 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 namespace updater {
 namespace {
 
@@ -61,25 +63,6 @@ std::string_view declared_encoding(std::string_view text) {
     return close < end ? text.substr(i + 1, close - i - 1) : std::string_view();
   }
   return {};
-}
-
-char* put_utf8(char* out, char32_t code) {
-  if (code < 0x80) {
-    *out++ = char(code);
-  } else if (code < 0x800) {
-    *out++ = char(0xC0 | code >> 6);
-    *out++ = char(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out++ = char(0xE0 | code >> 12);
-    *out++ = char(0x80 | (code >> 6 & 0x3F));
-    *out++ = char(0x80 | (code & 0x3F));
-  } else {
-    *out++ = char(0xF0 | code >> 18);
-    *out++ = char(0x80 | (code >> 12 & 0x3F));
-    *out++ = char(0x80 | (code >> 6 & 0x3F));
-    *out++ = char(0x80 | (code & 0x3F));
-  }
-  return out;
 }
 
 // The bytes, read as `from` (UTF-16 or ISO-8859-1), in UTF-8 followed by a

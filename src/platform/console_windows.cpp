@@ -14,6 +14,7 @@
 
 #include "platform/console.h"
 #include "platform/text_windows.h"
+#include "platform/utf8.h"
 
 namespace updater {
 namespace {
@@ -101,9 +102,8 @@ std::string narrow_typed(std::wstring_view word) {
       ++at;
     } else if (word[at] >= 0xD800 && word[at] <= 0xDFFF) {
       bytes += narrow(word.substr(start, at - start));
-      bytes += char(0xE0 | word[at] >> 12);
-      bytes += char(0x80 | (word[at] >> 6 & 0x3F));
-      bytes += char(0x80 | (word[at] & 0x3F));
+      char lone[4];
+      bytes.append(lone, put_utf8(lone, word[at]));
       start = at + 1;
     }
   }

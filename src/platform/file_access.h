@@ -59,6 +59,10 @@ struct file_contents {
   file_identity identity;  // of the file read; `exists` is false when missing
 };
 
+// The reasons every platform side gives for a path that holds no regular file.
+inline constexpr char kIsAFolder[] = "it is a folder";
+inline constexpr char kNotARegularFile[] = "it is not a regular file";
+
 // Reads the whole file in binary mode. A path whose file or folder does not
 // exist is `missing`. A file that exists but cannot be read is `unreadable`,
 // with the reason in plain words (no permission, in use by another program,

@@ -41,7 +41,7 @@ std::string describe_error(int error_number) {
     case ENOTDIR:
       return "the folder does not exist";
     case EISDIR:
-      return "it is a folder";
+      return kIsAFolder;
     case ENOMEM:
       return kNotEnoughMemory;
     default: {
@@ -54,8 +54,8 @@ std::string describe_error(int error_number) {
 
 // Why a file of this type is not read or replaced; empty for a regular file.
 std::string refusal_for_type(mode_t mode) {
-  if (S_ISDIR(mode)) return describe_error(EISDIR);
-  if (!S_ISREG(mode)) return "it is not a regular file";
+  if (S_ISDIR(mode)) return kIsAFolder;
+  if (!S_ISREG(mode)) return kNotARegularFile;
   return std::string();
 }
 
@@ -163,7 +163,7 @@ std::FILE* open_log(const std::string& path, std::string& problem) {
   if (descriptor < 0) {
     // A folder or a pipe in its place is no log; a log that is there but
     // cannot be read is said to be so.
-    if (why != describe_error(EISDIR) && why != "it is not a regular file") problem = why;
+    if (why != kIsAFolder && why != kNotARegularFile) problem = why;
     return nullptr;
   }
   std::FILE* stream = fdopen(descriptor, "r");

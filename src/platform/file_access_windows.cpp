@@ -156,7 +156,7 @@ HANDLE open_regular_file(const std::wstring& path, std::string& problem) {
     return INVALID_HANDLE_VALUE;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    problem = "it is a folder";
+    problem = kIsAFolder;
     return INVALID_HANDLE_VALUE;
   }
   DWORD error = ERROR_SUCCESS;
@@ -165,7 +165,7 @@ HANDLE open_regular_file(const std::wstring& path, std::string& problem) {
     problem = describe_error(error);
   } else if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
-    problem = "it is not a regular file";
+    problem = kNotARegularFile;
     return INVALID_HANDLE_VALUE;
   }
   return handle;
@@ -180,7 +180,7 @@ file_contents read_file(const std::string& path) {
     return problem.empty() ? file_contents() : unreadable(problem);
   const held_handle opened(handle, &CloseHandle);
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(handle, &size)) return unreadable("it is not a regular file");
+  if (!GetFileSizeEx(handle, &size)) return unreadable(kNotARegularFile);
 
   file_contents file;
   file.identity = identity_of(handle);
@@ -210,7 +210,7 @@ std::FILE* open_log(const std::string& path, std::string& problem) {
   if (handle == INVALID_HANDLE_VALUE) {
     // A folder or a device in its place is no log; a log that is there but
     // cannot be read (the mod tool still holds it without sharing) is said to be so.
-    if (why != "it is a folder" && why != "it is not a regular file") problem = why;
+    if (why != kIsAFolder && why != kNotARegularFile) problem = why;
     return nullptr;
   }
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
@@ -455,8 +455,8 @@ std::string look_before_writing(const std::wstring& named, std::wstring& target,
   }
   looked.reset();
   attributes = information.dwFileAttributes;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
-  if (type != FILE_TYPE_DISK) return "it is not a regular file";
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kIsAFolder;
+  if (type != FILE_TYPE_DISK) return kNotARegularFile;
   if (attributes & FILE_ATTRIBUTE_READONLY) return "the file is read-only";
   if (size != 0) {
     target = final_path.substr(0, size);

@@ -30,6 +30,25 @@ std::size_t utf8_character(std::string_view text, std::size_t at, char32_t& code
   return length;
 }
 
+char* put_utf8(char* out, char32_t code) {
+  if (code < 0x80) {
+    *out++ = char(code);
+  } else if (code < 0x800) {
+    *out++ = char(0xC0 | code >> 6);
+    *out++ = char(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = char(0xE0 | code >> 12);
+    *out++ = char(0x80 | (code >> 6 & 0x3F));
+    *out++ = char(0x80 | (code & 0x3F));
+  } else {
+    *out++ = char(0xF0 | code >> 18);
+    *out++ = char(0x80 | (code >> 12 & 0x3F));
+    *out++ = char(0x80 | (code >> 6 & 0x3F));
+    *out++ = char(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
 std::string with_question_marks(std::string_view text, bool (*keeps)(char32_t code)) {
   std::string shown;
   for (std::size_t at = 0; at < text.size();) {

@@ -1,4 +1,5 @@
-// Reading UTF-8 in text that comes from outside: typed, or read from a file.
+// UTF-8 in text that comes from outside (typed, or read from a file), read
+// and written.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,11 @@ namespace updater {
 // (a stray or missing continuation byte, an overlong form, a surrogate, or a
 // value past U+10FFFF).
 std::size_t utf8_character(std::string_view text, std::size_t at, char32_t& code);
+
+// Writes `code` in UTF-8 (one to four bytes) from `out`, and gives the end.
+// A surrogate goes as the three bytes it would take, which no UTF-8 reader
+// accepts.
+char* put_utf8(char* out, char32_t code);
 
 // `text` with each byte that is not UTF-8, and each character that `keeps`
 // turns down, shown as "?".
