@@ -22,7 +22,6 @@ using namespace std::string_literals;
 using file_set = std::map<std::string, std::string>;
 using file_changes = std::map<std::string, std::optional<std::string>>;  // nullopt: gone
 
-const char* const kWindowsProgram = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
 // The Linux program: the one built here, or the released one the environment names.
 const char* const kProgram =
     std::getenv("VERSION_UPDATER_PROGRAM") ? std::getenv("VERSION_UPDATER_PROGRAM") : PROGRAM_PATH;
@@ -380,11 +379,9 @@ TEST_P(EndToEndTest, ConsoleAndFiles) {
 
   std::string program = shell_word(kProgram), command = row.command, line;
   if (kWindowsProgram) {
-    const fs::path exe = kWindowsProgram;
-    const std::string prefix = "env WINEPREFIX=" + shell_word(exe.parent_path() / "wine");
-    program = prefix + " " + shell_word(WINE_RUNNER) + " " + shell_word(exe);
-    line = "second_program() { " + prefix + " WINEDEBUG=-all wine " +
-           shell_word(exe.parent_path() / "tests/hold_file.exe") + " \"$@\"; }; ";
+    program = "env WINEPREFIX=" + shell_word(fs::path(kWindowsProgram).parent_path() / "wine") +
+              " " + shell_word(WINE_RUNNER) + " " + shell_word(kWindowsProgram);
+    line = "second_program() { " + wine("tests/hold_file.exe") + " \"$@\"; }; ";
   }
   const std::string typed = row.at_prompt.empty() ? " < " + shell_word(folder / "../typed") : "";
   write_file(folder / "../typed", row.typed);

@@ -11,8 +11,8 @@
 // MODE COMMAND" leaves the console's input mode (hexadecimal) and output mode
 // 0 to COMMAND, as a launcher may, types the UTF-16 text of the file "keys"
 // into the console once it appears (at once, when it is there before COMMAND
-// starts), and prints the modes that COMMAND leaves
-// behind, also when Ctrl+C ends it.
+// starts), and prints the modes that COMMAND leaves behind, also when Ctrl+C
+// ends it.
 #include <windows.h>
 
 #include <cstdio>

@@ -20,8 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace test_support;
 
-const char* const kWindowsProgram = std::getenv("VERSION_UPDATER_WINDOWS_PROGRAM");
-
 std::string output_of(const std::string& command) {
   std::string out(1 << 16, '\0');
   std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
@@ -112,13 +110,6 @@ TEST(Terminal, ThePauseInAShellWithJobControl) {
   EXPECT_TRUE(shell.as_found());
   shell.press("'echo status-$?-' Enter");
   EXPECT_TRUE(shell.shows("status-131-"));
-}
-
-// Runs a Windows program of the build under Wine: the start of a shell line.
-std::string wine(const std::string& program) {
-  const fs::path build = fs::path(kWindowsProgram).parent_path();
-  return "LANG=C.UTF-8 WINEPREFIX=" + shell_word(build / "wine") + " WINEDEBUG=-all wine " +
-         shell_word(build / program);
 }
 
 TEST(Terminal, TheWindowsProgramInAConsoleUnderWine) {
